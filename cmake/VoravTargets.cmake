@@ -1,0 +1,93 @@
+# Helpers shared by the source, test, benchmark and fuzz folders.
+#
+# Every source folder is one static library made of the .cpp and .h files it
+# holds (not those of its sub-folders). New files are picked up at the next
+# build without touching a CMakeLists.txt.
+
+set(VORAV_WARNINGS -Wall -Wextra)
+
+function(vorav_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS
+       "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/*.h")
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  if(NOT sources MATCHES "\\.cpp")
+    # A folder with no sources yet still provides its include path and deps.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE "${PROJECT_SOURCE_DIR}/src")
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
+  target_compile_options(${name} PRIVATE ${VORAV_WARNINGS})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# One test executable per *_test.cpp file of the calling folder, linked with
+# the given libraries and the shared test main (which creates a
+# QCoreApplication). Files ending in _integration_test.cpp are labelled
+# "integration", files ending in _threaded_test.cpp "threaded" (these also run
+# under ThreadSanitizer in CI), all others "unit".
+function(vorav_tests prefix)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp")
+  foreach(test_source ${tests})
+    get_filename_component(test_name ${test_source} NAME_WE)
+    set(target ${prefix}_${test_name})
+    add_executable(${target} ${test_source})
+    target_compile_options(${target} PRIVATE ${VORAV_WARNINGS})
+    target_compile_definitions(${target} PRIVATE
+      VORAV_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
+      VORAV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} vorav_test_main GTest::gtest GTest::gmock)
+    set(label unit)
+    if(test_name MATCHES "_integration_test$")
+      set(label integration)
+    elseif(test_name MATCHES "_threaded_test$")
+      set(label threaded)
+    endif()
+    gtest_discover_tests(${target}
+      DISCOVERY_MODE PRE_TEST
+      TEST_PREFIX "${prefix}."
+      PROPERTIES LABELS ${label} TIMEOUT 120)
+  endforeach()
+endfunction()
+
+# Every fuzz/<name>_fuzz.cpp defines LLVMFuzzerTestOneInput. It always builds
+# into a corpus runner that replays fuzz/corpus/<name>/ as a ctest case (so the
+# seeds and every kept crash input are checked by any compiler); with
+# VORAV_BUILD_FUZZERS (clang) it also builds into a libFuzzer binary.
+function(vorav_fuzz_targets)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB fuzzers CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_fuzz.cpp")
+  foreach(fuzz_source ${fuzzers})
+    get_filename_component(fuzz_name ${fuzz_source} NAME_WE)
+    string(REGEX REPLACE "_fuzz$" "" corpus_name ${fuzz_name})
+    set(runner ${fuzz_name}_corpus)
+    add_executable(${runner} ${fuzz_source} "${CMAKE_CURRENT_SOURCE_DIR}/support/corpus_runner.cpp")
+    target_compile_options(${runner} PRIVATE ${VORAV_WARNINGS})
+    target_link_libraries(${runner} PRIVATE ${ARG_LIBS})
+    add_test(NAME fuzz.${corpus_name}.corpus
+             COMMAND ${runner} "${CMAKE_CURRENT_SOURCE_DIR}/corpus/${corpus_name}")
+    set_tests_properties(fuzz.${corpus_name}.corpus PROPERTIES LABELS fuzz TIMEOUT 300)
+    if(VORAV_BUILD_FUZZERS)
+      add_executable(${fuzz_name} ${fuzz_source})
+      target_compile_options(${fuzz_name} PRIVATE ${VORAV_WARNINGS} -fsanitize=fuzzer)
+      target_link_options(${fuzz_name} PRIVATE -fsanitize=fuzzer)
+      target_link_libraries(${fuzz_name} PRIVATE ${ARG_LIBS})
+    endif()
+  endforeach()
+endfunction()
+
+# One Google Benchmark executable per bench/<name>_bench.cpp.
+function(vorav_benchmarks)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB benches CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_bench.cpp")
+  foreach(bench_source ${benches})
+    get_filename_component(bench_name ${bench_source} NAME_WE)
+    add_executable(${bench_name} ${bench_source})
+    target_compile_options(${bench_name} PRIVATE ${VORAV_WARNINGS})
+    target_link_libraries(${bench_name} PRIVATE ${ARG_LIBS} benchmark::benchmark benchmark::benchmark_main)
+  endforeach()
+endfunction()
