@@ -4,9 +4,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "protocol/anchor_report_packet.h"
 #include "protocol/device_protocol.h"
+#include "protocol/rf_report_item_anchor_compact_packet.h"
+#include "protocol/rf_report_item_header_packet.h"
+#include "protocol/rtls_tag_report_packet.h"
 #include "protocol/set_mpu_config_packet.h"
 #include "protocol/set_rf_settings_packet.h"
+#include "protocol/signal_strength_packet.h"
+#include "protocol/tag_report_packet.h"
 
 namespace {
 
@@ -155,4 +161,87 @@ TEST(CmdSetMpuConfig, RoundTripsEveryValidCodeCombination) {
             ExpectByteExact(CmdSetMpuConfig_FromBuff, CmdSetMpuConfig_ToBuff, bytes);
         }
     }
+}
+
+// ---------------------------------------------------------------- Reports
+
+TEST(PacketAnchorReport, DecodesFieldsAndFortyBitTransmitTime) {
+    const Bytes bytes{0x13, 0x2A, 0x00, 0x05, 0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x03};
+    const packet_anchor_report_t record =
+        ExpectByteExact(PacketAnchorReport_FromBuff, PacketAnchorReport_ToBuff, bytes);
+    EXPECT_EQ(record.type, device_protocol::kRfPacketAnchorReport);
+    EXPECT_EQ(record.sequence, 0x2A);
+    EXPECT_EQ(record.network_id, 5);
+    EXPECT_EQ(record.transmit_time, 0xFEDCBA9876ull);
+    EXPECT_EQ(record.number_of_report_items, 3);
+    EXPECT_EQ(PacketAnchorReport_Size(), 10);
+}
+
+TEST(PacketAnchorReport, EncodesOnlyTheLowFortyBitsOfTheTransmitTime) {
+    packet_anchor_report_t record{};
+    record.type = 19;
+    record.transmit_time = 0xFFFF0102030405ull;
+    EXPECT_EQ(Encode(PacketAnchorReport_ToBuff, record, 10),
+              (Bytes{0x13, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x00}));
+}
+
+TEST(PacketTagReport, SharesTheAnchorReportLayout) {
+    const Bytes bytes = Sequence(10, 0x14);
+    const packet_tag_report_t tag = ExpectByteExact(PacketTagReport_FromBuff, PacketTagReport_ToBuff, bytes);
+    const packet_anchor_report_t anchor = Decode(PacketAnchorReport_FromBuff, bytes);
+    EXPECT_EQ(tag.network_id, anchor.network_id);
+    EXPECT_EQ(tag.transmit_time, anchor.transmit_time);
+    EXPECT_EQ(tag.number_of_report_items, anchor.number_of_report_items);
+    EXPECT_EQ(PacketTagReport_Size(), 10);
+}
+
+TEST(PacketRtlsTagReport, DecodesHeadWithPayloadLength) {
+    const Bytes bytes{0x15, 0x07, 0x12, 0x34, 0x9C, 0x01, 0x02};
+    const packet_rtls_tag_report_t record =
+        ExpectByteExact(PacketRtlsTagReport_FromBuff, PacketRtlsTagReport_ToBuff, bytes);
+    EXPECT_EQ(record.type, device_protocol::kRfPacketLocationTagReport);
+    EXPECT_EQ(record.sequence, 7);
+    EXPECT_EQ(record.network_id, 0x1234);
+    EXPECT_EQ(record.byte_4, 0x9C);
+    EXPECT_EQ(record.payload_length, 0x0102);
+    EXPECT_EQ(PacketRtlsTagReport_Size(), 7);
+}
+
+TEST(PacketRfReportItemHeader, DecodesReceiveTimeAndSixSignalValuesInOrder) {
+    const Bytes bytes{0x11, 0x00, 0x1E, 0x01, 0x23, 0x45, 0x67, 0x89, 0x10, 0x01,
+                      0x20, 0x02, 0x30, 0x03, 0x40, 0x04, 0x50, 0x05, 0x60, 0x06};
+    const rf_packet_report_item_header_t record =
+        ExpectByteExact(PacketRfReportItemHeader_FromBuff, PacketRfReportItemHeader_ToBuff, bytes);
+    EXPECT_EQ(record.item_type, device_protocol::kRfReportItemFull);
+    EXPECT_EQ(record.length, 30);
+    EXPECT_EQ(record.receive_time, 0x0123456789ull);
+    EXPECT_EQ(record.signal_strength.first_path_amplitude_1, 0x1001);
+    EXPECT_EQ(record.signal_strength.first_path_amplitude_2, 0x2002);
+    EXPECT_EQ(record.signal_strength.first_path_amplitude_3, 0x3003);
+    EXPECT_EQ(record.signal_strength.preamble_accumulation_count, 0x4004);
+    EXPECT_EQ(record.signal_strength.channel_impulse_response_power, 0x5005);
+    EXPECT_EQ(record.signal_strength.reserved, 0x6006);
+    EXPECT_EQ(PacketRfReportItemHeader_Size(), 20);
+}
+
+TEST(PacketRfReportItemHeader, SignalValuesMatchTheStandaloneCodec) {
+    const Bytes bytes = Sequence(20, 0x10);
+    const rf_packet_report_item_header_t header = Decode(PacketRfReportItemHeader_FromBuff, bytes);
+    const signal_strength_t signal = Decode(SignalStrength_FromBuff, Bytes(bytes.begin() + 8, bytes.end()));
+    EXPECT_EQ(header.signal_strength.first_path_amplitude_1, signal.first_path_amplitude_1);
+    EXPECT_EQ(header.signal_strength.reserved, signal.reserved);
+    EXPECT_EQ(SignalStrength_Size(), 12);
+    EXPECT_EQ(Encode(SignalStrength_ToBuff, signal, 12), Bytes(bytes.begin() + 8, bytes.end()));
+}
+
+TEST(PacketRfReportItemAnchorCompact, DecodesTransmitterAndTransmitTime) {
+    const Bytes bytes{0x42, 0xFF, 0xFF, 0x10, 0x77, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE};
+    const rf_packet_report_item_anchor_compact_t record = ExpectByteExact(
+        PacketRfReportItemAnchorCompact_FromBuff, PacketRfReportItemAnchorCompact_ToBuff, bytes);
+    EXPECT_EQ(record.sequence, 0x42);
+    EXPECT_EQ(record.network_id, 0xFFFF);
+    EXPECT_EQ(record.received_packet_type, device_protocol::kRfPacketSync);
+    EXPECT_EQ(record.byte_4, 0x77);
+    EXPECT_EQ(record.transmit_time, 0xAABBCCDDEEull);
+    EXPECT_EQ(PacketRfReportItemAnchorCompact_Size(), 10);
 }
