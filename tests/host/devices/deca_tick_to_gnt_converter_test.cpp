@@ -1,0 +1,134 @@
+#include "host/devices/deca_tick_to_gnt_converter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+constexpr int64_t kWrap = int64_t{1} << 40;
+constexpr int64_t kTicksPerUnit = 65535;
+
+TEST(DecaTickToGntConverter, StartsAsIdentityThroughItsTwoInitialTicks) {
+    DecaTickToGntConverter converter;
+    EXPECT_EQ(converter.DecaTicksToGnt(0), 0);
+    EXPECT_EQ(converter.DecaTicksToGnt(1), 1);
+    EXPECT_EQ(converter.DecaTicksToGnt(12345), 12345);
+}
+
+class DecaTickToGntConverterLine : public ::testing::Test {
+  protected:
+    // One network-time unit per 65535 ticks, network time 5000 at tick 1000 units.
+    void SetUp() override {
+        converter_.Update(1000 * kTicksPerUnit, 5000);
+        converter_.Update(2000 * kTicksPerUnit, 6000);
+    }
+    DecaTickToGntConverter converter_;
+};
+
+TEST_F(DecaTickToGntConverterLine, InterpolatesBetweenTheLastTwoSyncs) {
+    EXPECT_EQ(converter_.DecaTicksToGnt(1000 * kTicksPerUnit), 5000);
+    EXPECT_EQ(converter_.DecaTicksToGnt(1500 * kTicksPerUnit), 5500);
+    EXPECT_EQ(converter_.DecaTicksToGnt(2000 * kTicksPerUnit), 6000);
+}
+
+TEST_F(DecaTickToGntConverterLine, ExtrapolatesOnBothSides) {
+    EXPECT_EQ(converter_.DecaTicksToGnt(2500 * kTicksPerUnit), 6500);
+    EXPECT_EQ(converter_.DecaTicksToGnt(500 * kTicksPerUnit), 4500);
+}
+
+TEST_F(DecaTickToGntConverterLine, RoundsToTheNearestUnit) {
+    EXPECT_EQ(converter_.DecaTicksToGnt(1500 * kTicksPerUnit + kTicksPerUnit / 2 - 1), 5500);
+    EXPECT_EQ(converter_.DecaTicksToGnt(1500 * kTicksPerUnit + kTicksPerUnit / 2 + 1), 5501);
+}
+
+TEST_F(DecaTickToGntConverterLine, MeasuresTheRateFromTheLatestTwoPairsOnly) {
+    converter_.Update(3000 * kTicksPerUnit, 8000);  // twice as fast from here
+    EXPECT_EQ(converter_.DecaTicksToGnt(2500 * kTicksPerUnit), 7000);
+    EXPECT_EQ(converter_.DecaTicksToGnt(3500 * kTicksPerUnit), 9000);
+}
+
+TEST(DecaTickToGntConverterWrap, TickTimesAcrossThe40BitWrap) {
+    DecaTickToGntConverter converter;
+    const int64_t before_wrap = kWrap - 100 * kTicksPerUnit;
+    const int64_t after_wrap = (before_wrap + 1000 * kTicksPerUnit) % kWrap;  // 900 units after the wrap
+    converter.Update(before_wrap, 1000);
+    converter.Update(after_wrap, 2000);
+    EXPECT_EQ(converter.DecaTicksToGnt(after_wrap), 2000);
+    EXPECT_EQ(converter.DecaTicksToGnt(0), 1100);
+    EXPECT_EQ(converter.DecaTicksToGnt(kWrap - 1), 1100);
+    EXPECT_EQ(converter.DecaTicksToGnt(before_wrap + 50 * kTicksPerUnit), 1050);
+}
+
+TEST(DecaTickToGntConverterWrap, ExtremeFortyBitTimesAroundHalfTheRange) {
+    DecaTickToGntConverter converter;
+    converter.Update(0, 0);
+    converter.Update(1000 * kTicksPerUnit, 1000);
+    const int64_t half = int64_t{1} << 39;
+    // Up to 2^39 - 1 ticks ahead is taken as it is, beyond that across the wrap.
+    EXPECT_EQ(converter.DecaTicksToGnt(half - 1), 8388736);
+    EXPECT_EQ(converter.DecaTicksToGnt(half), -8388736);
+    EXPECT_EQ(converter.DecaTicksToGnt(kWrap - 1), 0);
+    EXPECT_EQ(converter.DecaTicksToGnt(kWrap - kTicksPerUnit), -1);
+}
+
+TEST(DecaTickToGntConverterWrap, NetworkTimeDifferenceIsTakenModulo2To32) {
+    DecaTickToGntConverter converter;
+    converter.Update(0, 0xFFFFFF00u);
+    converter.Update(0x200 * kTicksPerUnit, 0x00000100u);
+    const int64_t middle = converter.DecaTicksToGnt(0x100 * kTicksPerUnit);
+    EXPECT_EQ(middle, int64_t{0x100000000});
+    EXPECT_EQ(static_cast<uint32_t>(middle), 0u);
+    EXPECT_EQ(static_cast<uint32_t>(converter.DecaTicksToGnt(0x180 * kTicksPerUnit)), 0x80u);
+}
+
+TEST(DecaTickToGntConverterDegenerate, SameMasterTickTwiceDividesBy1e9) {
+    DecaTickToGntConverter converter;
+    const int64_t tick = 777 * kTicksPerUnit;
+    converter.Update(tick, 100);
+    converter.Update(tick, 200);
+    EXPECT_EQ(converter.DecaTicksToGnt(tick), 100);
+    // 100 units over a span of 1e-9: one tick later is 1e11 / 65535 units on.
+    EXPECT_EQ(converter.DecaTicksToGnt(tick + 1), 1526002);
+    EXPECT_EQ(converter.DecaTicksToGnt(tick - 1), 100 - 1525902);
+}
+
+TEST(DecaTickToGntConverterDegenerate, ResultsBeyondInt64Saturate) {
+    DecaTickToGntConverter converter;
+    const int64_t tick = int64_t{1} << 39;
+    converter.Update(tick, 0);
+    converter.Update(tick, 0xFFFFFFFFu);
+    EXPECT_EQ(converter.DecaTicksToGnt(tick + (int64_t{1} << 38)), INT64_MAX);
+    EXPECT_EQ(converter.DecaTicksToGnt(tick - (int64_t{1} << 38)), INT64_MIN);
+}
+
+TEST(DecaTickToGntConverterDegenerate, SameNetworkTimeTwiceGivesAFlatLine) {
+    DecaTickToGntConverter converter;
+    converter.Update(0, 4242);
+    converter.Update(1000 * kTicksPerUnit, 4242);
+    EXPECT_EQ(converter.DecaTicksToGnt(0), 4242);
+    EXPECT_EQ(converter.DecaTicksToGnt(kWrap / 4), 4242);
+}
+
+TEST(DecaTickToGntConverterWrap, TimesJustOutsideFortyBitsAreTakenAcrossTheWrap) {
+    DecaTickToGntConverter converter;
+    converter.Update(5000 * kTicksPerUnit, 0);
+    converter.Update(6000 * kTicksPerUnit, 1000);
+    // -1 is the tick before 0, as 2^40 - 1 is; 2^40 is tick 0 again.
+    EXPECT_EQ(converter.DecaTicksToGnt(-1), -5000);
+    EXPECT_EQ(converter.DecaTicksToGnt(kWrap - 1), -5000);
+    EXPECT_EQ(converter.DecaTicksToGnt(-kTicksPerUnit * 10), -5010);
+    EXPECT_EQ(converter.DecaTicksToGnt(kWrap + 5500 * kTicksPerUnit), 500);
+}
+
+TEST(DecaTickToGntConverterDegenerate, TimesFarOutsideFortyBitsStayDefined) {
+    DecaTickToGntConverter converter;
+    converter.Update(0, 0);
+    converter.Update(1000 * kTicksPerUnit, 1000);
+    // Nonsense inputs give far-away network times, never plausible-looking ones.
+    EXPECT_GT(converter.DecaTicksToGnt(INT64_MAX), int64_t{1} << 40);
+    EXPECT_GT(std::llabs(converter.DecaTicksToGnt(INT64_MIN)), int64_t{1} << 40);
+}
+
+}  // namespace
