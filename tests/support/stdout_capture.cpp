@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QString>
 #include <iostream>
 
 StdoutCapture::StdoutCapture() {
@@ -47,4 +48,15 @@ std::string StdoutCapture::Stop() {
     file_ = nullptr;
     active_ = false;
     return text_;
+}
+
+static void PrintQtMessage(QtMsgType, const QMessageLogContext&, const QString& message) {
+    printf("%s\n", message.toUtf8().constData());
+    fflush(stdout);
+}
+
+QtMessagesToStdout::QtMessagesToStdout() : previous_(qInstallMessageHandler(PrintQtMessage)) {}
+
+QtMessagesToStdout::~QtMessagesToStdout() {
+    qInstallMessageHandler(previous_);
 }
