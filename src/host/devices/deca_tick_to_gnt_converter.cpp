@@ -1,7 +1,17 @@
 #include "host/devices/deca_tick_to_gnt_converter.h"
 
-#include <QMutexLocker>
 #include <cmath>
+
+#if defined(__SANITIZE_THREAD__)
+#define VORAV_ANNOTATE_QMUTEX 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VORAV_ANNOTATE_QMUTEX 1
+#endif
+#endif
+#ifdef VORAV_ANNOTATE_QMUTEX
+#include <sanitizer/tsan_interface.h>
+#endif
 
 namespace {
 
@@ -16,6 +26,30 @@ constexpr double kZeroSpanReplacement = 1e-9;
 // 2^63 as a double: the first value that no longer converts to int64_t.
 constexpr double kInt64Limit = 9223372036854775808.0;
 
+// Holds a QMutex for a scope. QMutex locks inside the Qt library, which
+// ThreadSanitizer does not see, so under it the lock and unlock are also
+// announced as an acquire and a release of the mutex.
+class ScopedLock {
+  public:
+    explicit ScopedLock(QMutex& mutex) : mutex_(mutex) {
+        mutex_.lock();
+#ifdef VORAV_ANNOTATE_QMUTEX
+        __tsan_acquire(&mutex_);
+#endif
+    }
+    ~ScopedLock() {
+#ifdef VORAV_ANNOTATE_QMUTEX
+        __tsan_release(&mutex_);
+#endif
+        mutex_.unlock();
+    }
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
+
+  private:
+    QMutex& mutex_;
+};
+
 }  // namespace
 
 DecaTickToGntConverter::DecaTickToGntConverter()
@@ -25,7 +59,7 @@ DecaTickToGntConverter::DecaTickToGntConverter()
       latest_master_ticks_(1) {}
 
 void DecaTickToGntConverter::Update(int64_t masterTicks, uint32_t networkTime) {
-    QMutexLocker locker(&mutex_);
+    ScopedLock lock(mutex_);
     previous_network_time_ = latest_network_time_;
     previous_master_ticks_ = latest_master_ticks_;
     latest_network_time_ = networkTime;
@@ -38,7 +72,7 @@ int64_t DecaTickToGntConverter::DecaTicksToGnt(int64_t masterTicks) {
     uint32_t latest_network_time;
     uint64_t latest_master_ticks;
     {
-        QMutexLocker locker(&mutex_);
+        ScopedLock lock(mutex_);
         previous_network_time = previous_network_time_;
         previous_master_ticks = previous_master_ticks_;
         latest_network_time = latest_network_time_;
