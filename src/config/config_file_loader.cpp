@@ -44,6 +44,9 @@ QJsonObject ConfigFileLoader::LoadJsonConfigFromFile(std::string path, bool* ok)
 
 std::string ConfigFileLoader::ReadEntireFile(std::string path, bool* ok) {
     *ok = false;
+    // The system would open the name only up to a zero byte, which is another file.
+    if (path.find('\0') != std::string::npos)
+        return std::string();
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly))
         return std::string();

@@ -229,6 +229,12 @@ TEST_F(ConfigFileLoaderTest, UnreadableFilesAreReported) {
     EXPECT_FALSE(directory.ok);
     EXPECT_EQ(directory.output, "Unable to open configuration file " + folder + "\n");
 
+    // A name with a zero byte inside never reaches another file; the message ends at it.
+    const std::string with_nul = Write("nul", QByteArray("{}")) + std::string("\0x", 2);
+    const load_t nul_name = Load(loader, with_nul);
+    EXPECT_FALSE(nul_name.ok);
+    EXPECT_EQ(nul_name.output, "Unable to open configuration file " + PathOf("nul") + "\n");
+
     const std::string locked = Write("locked.cfg", QByteArray("{}"));
     QFile::setPermissions(QString::fromStdString(locked), QFileDevice::Permissions());
     if (!QFile(QString::fromStdString(locked)).open(QIODevice::ReadOnly)) {  // not as root
