@@ -66,7 +66,7 @@ void DecaTickToGntConverter::Update(int64_t masterTicks, uint32_t networkTime) {
     latest_master_ticks_ = static_cast<uint64_t>(masterTicks);
 }
 
-int64_t DecaTickToGntConverter::DecaTicksToGnt(int64_t masterTicks) {
+int64_t DecaTickToGntConverter::DecaTicksToGnt(int64_t masterTicks) const {
     uint32_t previous_network_time;
     uint64_t previous_master_ticks;
     uint32_t latest_network_time;

@@ -19,7 +19,7 @@ class DecaTickToGntConverter {
     // Network time of a master device time, interpolated or extrapolated and
     // rounded to a whole unit; callers use the low 32 bits. A time more than
     // 2^39 ticks from the previous sync is taken across the 40-bit wrap.
-    int64_t DecaTicksToGnt(int64_t masterTicks);
+    int64_t DecaTicksToGnt(int64_t masterTicks) const;
 
   private:
     // The pairs are stored as the masterTicks value converted to 64 unsigned
@@ -31,5 +31,5 @@ class DecaTickToGntConverter {
     // Guards the four values above: Update runs on the Internal stream's
     // receiver thread, DecaTicksToGnt on that thread and on the solve pool's
     // threads. Only the copy is done under it; the arithmetic runs outside.
-    QMutex mutex_;
+    mutable QMutex mutex_;
 };

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <random>
 
 namespace {
 
@@ -81,6 +82,26 @@ TEST(DecaTickToGntConverterWrap, NetworkTimeDifferenceIsTakenModulo2To32) {
     EXPECT_EQ(middle, int64_t{0x100000000});
     EXPECT_EQ(static_cast<uint32_t>(middle), 0u);
     EXPECT_EQ(static_cast<uint32_t>(converter.DecaTicksToGnt(0x180 * kTicksPerUnit)), 0x80u);
+}
+
+// Fixed-seed sweep over arbitrary 40-bit sync pairs and tick times (run under
+// the undefined-behaviour sanitizer too): inside the window the network time
+// lies between the two syncs' network times.
+TEST(DecaTickToGntConverterWrap, RandomFortyBitWindowsInterpolateBetweenTheirEnds) {
+    std::mt19937_64 random(42);
+    for (int round = 0; round < 20000; ++round) {
+        DecaTickToGntConverter converter;
+        const int64_t previous_ticks = static_cast<int64_t>(random() & (kWrap - 1));
+        const int64_t span = 1 + static_cast<int64_t>(random() % ((int64_t{1} << 39) - 1));
+        const uint32_t previous_time = static_cast<uint32_t>(random());
+        const uint32_t time_span = static_cast<uint32_t>(random() % 10000000);
+        converter.Update(previous_ticks, previous_time);
+        converter.Update((previous_ticks + span) % kWrap, previous_time + time_span);
+        const int64_t step = static_cast<int64_t>(random() % static_cast<uint64_t>(span + 1));
+        const int64_t time = converter.DecaTicksToGnt((previous_ticks + step) % kWrap);
+        ASSERT_GE(time, int64_t{previous_time}) << "round " << round;
+        ASSERT_LE(time, int64_t{previous_time} + time_span) << "round " << round;
+    }
 }
 
 TEST(DecaTickToGntConverterDegenerate, SameMasterTickTwiceDividesBy1e9) {

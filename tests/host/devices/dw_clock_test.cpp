@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <random>
 
 #include "config/flat_settings_interface.h"
 #include "config/settings.h"
@@ -199,6 +200,45 @@ TEST(DwClockExtremes, BeforeTwoDistinctLocalTimesGivesTheLatestMasterTime) {
     EXPECT_EQ(clock.ToGlobalInterp(12345), 0);
     clock.Update(777, 0, 0.0, 0.0);  // local time equal to the start's
     EXPECT_EQ(clock.ToGlobalInterp(12345), 777);
+}
+
+// Fixed-seed sweep over arbitrary 40-bit sync points and local times (run
+// under the undefined-behaviour sanitizer too): the result stays in the
+// device range, and inside the window it lies between the two master times.
+TEST(DwClockExtremes, RandomFortyBitInputsStayInRangeAndInsideTheWindow) {
+    std::mt19937_64 random(20261207);
+    auto forty_bits = [&random] { return static_cast<int64_t>(random() & (kWrap - 1)); };
+    for (int round = 0; round < 20000; ++round) {
+        DwClock clock;
+        const int64_t previous_local = forty_bits();
+        const int64_t previous_master = forty_bits();
+        const int64_t local_span = 1 + static_cast<int64_t>(random() % (kHalf - 1));
+        const int64_t master_span = static_cast<int64_t>(random() % kHalf);
+        clock.Update(previous_master, previous_local, 0.0, 0.0);
+        clock.Update((previous_master + master_span) % kWrap, (previous_local + local_span) % kWrap, 0.0,
+                     0.0);
+
+        const int64_t anywhere = clock.ToGlobalInterp(forty_bits());
+        ASSERT_GE(anywhere, 0);
+        ASSERT_LT(anywhere, kWrap);
+
+        const int64_t step = static_cast<int64_t>(random() % static_cast<uint64_t>(local_span + 1));
+        const int64_t master = clock.ToGlobalInterp((previous_local + step) % kWrap);
+        const int64_t into_window = (master - previous_master + kWrap) % kWrap;
+        ASSERT_LE(into_window, master_span) << "round " << round;
+    }
+}
+
+TEST(DwClockRangeDifference, RandomFortyBitPairsStayWithinHalfTheRange) {
+    std::mt19937_64 random(7);
+    for (int round = 0; round < 100000; ++round) {
+        const int64_t a = static_cast<int64_t>(random() & (kWrap - 1));
+        const int64_t b = static_cast<int64_t>(random() & (kWrap - 1));
+        const double ticks = DwClock::RangeDifference(a, b, 6.38976e10);
+        ASSERT_LE(std::fabs(ticks), static_cast<double>(kHalf));
+        // Adding the difference to b comes back to a modulo 2^40.
+        ASSERT_EQ((b + static_cast<int64_t>(ticks) + kWrap) % kWrap, a);
+    }
 }
 
 TEST(DwClockOffset, UnusablePositionsGiveNoOffset) {
