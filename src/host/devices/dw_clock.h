@@ -47,8 +47,11 @@ class DwClock {
     // the 40-bit wrap, with the configured speed of light.
     static double rdoa_from_clocks(int64_t a, int64_t b);
 
-    // The two computations above with the speed of light (m/s) given.
+    // rdoa_from_clocks with the speed of light (m/s) given.
     static double RangeDifference(int64_t a, int64_t b, double speedOfLight);
+    // trunc(6.38976e10 / speedOfLight x metres): the master-distance offset of
+    // a distance. A result that is not finite (NaN position, zero speed) gives
+    // 0; one beyond int64_t is reduced modulo 2^40.
     static int64_t DistanceToTicks(double metres, double speedOfLight);
 
   private:
