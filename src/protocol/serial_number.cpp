@@ -4,8 +4,7 @@
 #include <cstdio>
 
 uint32_t SerialNumber_Create(uint8_t vendor_id, uint8_t product_id, uint16_t device_id) {
-    return (static_cast<uint32_t>(vendor_id) << 24) + (static_cast<uint32_t>(product_id) << 16) +
-           device_id;
+    return (static_cast<uint32_t>(vendor_id) << 24) + (static_cast<uint32_t>(product_id) << 16) + device_id;
 }
 
 uint32_t SerialNumber_Create(const std::string& text) {
@@ -17,12 +16,13 @@ uint32_t SerialNumber_Create(const std::string& text) {
     if (std::sscanf(c_text, "%2hhx:%2hhx:%4hx", &vendor, &product, &device) == 3) {
         return SerialNumber_Create(vendor, product, device);
     }
-    unsigned int hex = 0;
-    if (std::sscanf(c_text, "0x%x", &hex) == 1) {
-        return hex;
+    // "%x" and "%d" on text out of the 32-bit range are undefined; both are
+    // read wide and keep their low 32 bits, as the C library's 32-bit
+    // conversions do here.
+    unsigned long long hex = 0;
+    if (std::sscanf(c_text, "0x%llx", &hex) == 1) {
+        return static_cast<uint32_t>(hex);
     }
-    // "%d" on text out of the int range is undefined; read wide and keep the
-    // low 32 bits, which is what a 32-bit conversion of an in-range value gives.
     long long decimal = 0;
     if (std::sscanf(c_text, "%lld", &decimal) == 1) {
         return static_cast<uint32_t>(static_cast<unsigned long long>(decimal));

@@ -1,13 +1,22 @@
 #include "protocol/serial_number.h"
 
-#include <QJsonValue>
 #include <gtest/gtest.h>
+
+#include <QJsonValue>
 
 TEST(SerialNumberParse, AcceptsColonHexAndPrefixedHexForms) {
     EXPECT_EQ(SerialNumber_Create(std::string("01:02:0003")), 0x01020003u);
     EXPECT_EQ(SerialNumber_Create(std::string("1:2:3")), 0x01020003u);
     EXPECT_EQ(SerialNumber_Create(std::string("0x01020003")), 0x01020003u);
     EXPECT_EQ(SerialNumber_Create(std::string("  ab:CD:eF01 trailing")), 0xABCDEF01u);
+    EXPECT_EQ(SerialNumber_Create(std::string("ff:FF:ffff")), 0xFFFFFFFFu);
+}
+
+TEST(SerialNumberParse, KeepsTheLowThirtyTwoBitsOfLongNumbers) {
+    EXPECT_EQ(SerialNumber_Create(std::string("0xFFFFFFFF")), 0xFFFFFFFFu);
+    EXPECT_EQ(SerialNumber_Create(std::string("0x123456789")), 0x23456789u);
+    EXPECT_EQ(SerialNumber_Create(std::string("4294967297")), 1u);
+    EXPECT_EQ(SerialNumber_Create(std::string("-2147483648")), 0x80000000u);
 }
 
 TEST(SerialNumberParse, FallsBackToDecimalThenZero) {
