@@ -21,14 +21,22 @@ uint64_t AsUnsigned(int64_t value) {
     return static_cast<uint64_t>(value);
 }
 
-// Whole-tick double to a device time modulo 2^40. The modular reduction keeps
+// A whole-tick double reduced into 0 .. 2^40 - 1. Scaling by a power of two,
+// floor, and the subtraction of two nearby multiples of the value's spacing
+// are all exact, so this equals the mathematical remainder (and is much
+// cheaper than fmod for large values).
+double ReduceModuloWrap(double whole_ticks) {
+    const double wrap = static_cast<double>(kDeviceTimeWrap);
+    return whole_ticks - std::floor(whole_ticks / wrap) * wrap;
+}
+
+// Whole-tick double to a device time modulo 2^40. The reduction keeps
 // out-of-range values defined (a plain conversion beyond int64_t would not be)
 // and leaves the low 40 bits of in-range values as they are.
 uint64_t WholeTicksModuloWrap(double whole_ticks) {
     if (std::fabs(whole_ticks) < kSafeInt64Magnitude)
         return AsUnsigned(static_cast<int64_t>(whole_ticks)) & kDeviceTimeMask;
-    return AsUnsigned(static_cast<int64_t>(std::fmod(whole_ticks, static_cast<double>(kDeviceTimeWrap)))) &
-           kDeviceTimeMask;
+    return static_cast<uint64_t>(ReduceModuloWrap(whole_ticks));
 }
 
 }  // namespace
@@ -136,5 +144,5 @@ int64_t DwClock::DistanceToTicks(double metres, double speedOfLight) {
         return 0;
     if (std::fabs(ticks) < kSafeInt64Magnitude)
         return static_cast<int64_t>(ticks);
-    return static_cast<int64_t>(std::fmod(ticks, static_cast<double>(kDeviceTimeWrap)));
+    return static_cast<int64_t>(ReduceModuloWrap(ticks));
 }

@@ -264,9 +264,12 @@ TEST(DwClockOffset, DistanceIsTakenInMillimetresOfTheFloatPositions) {
 TEST(DwClockOffset, HugeDistancesReduceModulo2To40) {
     const double ticks = std::trunc(6.38976e10 / kSpeedOfLight * 1e20);
     const int64_t expected = static_cast<int64_t>(std::fmod(ticks, static_cast<double>(kWrap)));
+    ASSERT_GT(expected, 0);
     EXPECT_EQ(DwClock::DistanceToTicks(1e20, kSpeedOfLight), expected);
-    EXPECT_GT(DwClock::DistanceToTicks(1e20, kSpeedOfLight), -kWrap);
-    EXPECT_LT(DwClock::DistanceToTicks(1e20, kSpeedOfLight), kWrap);
+    const int64_t negative = DwClock::DistanceToTicks(-1e20, kSpeedOfLight);
+    EXPECT_GE(negative, 0);
+    EXPECT_LT(negative, kWrap);
+    EXPECT_EQ((negative + expected) % kWrap, 0);
 }
 
 TEST(DwClockRangeDifference, TakesTheShortWayRoundTheWrap) {
