@@ -187,7 +187,7 @@ TEST(DerAzudUsbAnchorRpt, ReceptionFollowsTheReport) {
     ASSERT_EQ(DerAzudUsbAnchorRpt_FromBuff(&report, copy.data(), copy.length()), 19 + 21);
     EXPECT_EQ(report.anchor_rpt.payload_length, 3);
     EXPECT_EQ(report.receive_time, 0x1122334455ull);
-    EXPECT_EQ(report.signal_strength.reserved, 0x0606);
+    EXPECT_EQ(std::memcmp(&report.signal_strength, &kSignal, sizeof(kSignal)), 0);
     EXPECT_EQ(report.network_time, 0xDEADBEEFu);
 
     GuardedBuffer out(40);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 namespace {
@@ -191,6 +193,115 @@ TEST_F(TrickleBufferTest, NullArgumentsAreHarmless) {
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(out[0], 0x01);
     std::free(out);
+}
+
+// A sender that cuts a stream of messages into chunks the way a tag does.
+// Message contents are unique (a running counter leads them), so a delivered
+// message can be matched to the one that was sent. With fewer than 0xFE00
+// messages the counter's high byte, the first content byte, is never 0xFE,
+// which at the start of a chunk would read as a continuation header.
+class TrickleSender {
+  public:
+    explicit TrickleSender(uint32_t seed) : random_(seed) {}
+
+    std::vector<Bytes> Cut(size_t message_count, std::vector<Bytes>* messages) {
+        EXPECT_LT(message_count, 0xFE00u);
+        for (size_t m = 0; m < message_count; ++m) {
+            const auto length = static_cast<uint8_t>(3 + random_() % 253);
+            Bytes message{length, static_cast<uint8_t>(m >> 8), static_cast<uint8_t>(m)};
+            while (message.size() < length) {
+                message.push_back(static_cast<uint8_t>(random_()));
+            }
+            messages->push_back(message);
+        }
+        std::vector<Bytes> chunks;
+        size_t message = 0;
+        size_t sent = 0;  // bytes of the current message already sent
+        while (message < messages->size()) {
+            const size_t chunk_size = 3 + random_() % 62;
+            Bytes chunk;
+            if (sent > 0) {
+                const size_t carried = std::min(chunk_size - 2, (*messages)[message].size() - sent);
+                chunk.push_back(static_cast<uint8_t>(2 + carried));
+                chunk.push_back(kTrickleContinuationMarker);
+                chunk.insert(chunk.end(), (*messages)[message].begin() + static_cast<long>(sent),
+                             (*messages)[message].begin() + static_cast<long>(sent + carried));
+                sent += carried;
+                if (sent == (*messages)[message].size()) {
+                    ++message;
+                    sent = 0;
+                }
+            }
+            while (sent == 0 && chunk.size() < chunk_size && message < messages->size()) {
+                const Bytes& next = (*messages)[message];
+                const size_t taken = std::min(chunk_size - chunk.size(), next.size());
+                chunk.insert(chunk.end(), next.begin(), next.begin() + static_cast<long>(taken));
+                if (taken == next.size()) {
+                    ++message;
+                } else {
+                    sent = taken;
+                }
+            }
+            chunks.push_back(chunk);
+        }
+        return chunks;
+    }
+
+    bool Lose() { return random_() % 7 == 0; }
+
+  private:
+    std::mt19937 random_;
+};
+
+std::vector<Bytes> SplitMessages(const Bytes& stream) {
+    std::vector<Bytes> messages;
+    for (size_t offset = 0; offset < stream.size(); offset += stream[offset]) {
+        messages.emplace_back(stream.begin() + static_cast<long>(offset),
+                              stream.begin() + static_cast<long>(offset + stream[offset]));
+    }
+    return messages;
+}
+
+TEST_F(TrickleBufferTest, LosslessStreamComesOutWhole) {
+    for (uint32_t seed = 1; seed <= 20; ++seed) {
+        TrickleBuffer_InitConsumer(&consumer_);
+        TrickleSender sender(seed);
+        std::vector<Bytes> sent;
+        Bytes received;
+        for (const Bytes& chunk : sender.Cut(200, &sent)) {
+            const Bytes out = Feed(chunk);
+            received.insert(received.end(), out.begin(), out.end());
+        }
+        EXPECT_EQ(SplitMessages(received), sent) << "seed " << seed;
+    }
+}
+
+TEST_F(TrickleBufferTest, LostChunksNeverYieldAMessageThatWasNotSent) {
+    for (uint32_t seed = 1; seed <= 20; ++seed) {
+        TrickleBuffer_InitConsumer(&consumer_);
+        TrickleSender sender(seed);
+        std::vector<Bytes> sent;
+        Bytes received;
+        for (const Bytes& chunk : sender.Cut(200, &sent)) {
+            if (sender.Lose()) {
+                TrickleBuffer_MissedPacket(&consumer_);
+                continue;
+            }
+            const Bytes out = Feed(chunk);
+            received.insert(received.end(), out.begin(), out.end());
+        }
+        // Every delivered message is one that was sent, in order.
+        size_t next = 0;
+        const std::vector<Bytes> delivered = SplitMessages(received);
+        for (const Bytes& message : delivered) {
+            while (next < sent.size() && sent[next] != message) {
+                ++next;
+            }
+            ASSERT_LT(next, sent.size()) << "seed " << seed << ": a message that was never sent";
+            ++next;
+        }
+        EXPECT_GT(delivered.size(), sent.size() / 4) << "seed " << seed;
+    }
 }
 
 }  // namespace
