@@ -35,7 +35,7 @@ bool HasKeys(const QJsonObject& object, std::initializer_list<const char*> keys,
     return true;
 }
 
-// One message of its own per key, checked in order.
+// A required key and the text of (or for) the message when it is missing.
 struct key_message_t {
     const char* key;
     const char* message;
@@ -51,11 +51,22 @@ bool HasKeysWithMessages(const QJsonObject& object, std::initializer_list<key_me
     return true;
 }
 
-bool IsNodeListValid(const QJsonArray& list, std::initializer_list<key_message_t> keys) {
-    // An entry that is not an object counts as an object without keys.
+// Masters and anchors: "Config: <kind> <what> missing\n" for the first key an entry
+// lacks, entries in list order. An entry that is not an object counts as one without keys.
+bool IsPositionedNodeListValid(const QJsonArray& list, const char* kind) {
+    static const key_message_t keys[] = {{"serial number", "serial num"},
+                                         {"antenna delay", "antenna delay"},
+                                         {"x", "x"},
+                                         {"y", "y"},
+                                         {"z", "z"}};
     for (const QJsonValue& entry : list) {
-        if (!HasKeysWithMessages(entry.toObject(), keys))
-            return false;
+        const QJsonObject node = entry.toObject();
+        for (const key_message_t& key : keys) {
+            if (!node.contains(key.key)) {
+                Report("Config: %s %s missing\n", kind, key.message);
+                return false;
+            }
+        }
     }
     return true;
 }
@@ -151,26 +162,16 @@ bool ConfigFileValidator::IsNetworkSectionValid(QJsonObject network, bool /*flag
         Report("Config: no masters in list");
         return false;
     }
-    if (!IsNodeListValid(masters, {{"serial number", "Config: master serial num missing\n"},
-                                   {"antenna delay", "Config: master antenna delay missing\n"},
-                                   {"x", "Config: master x missing\n"},
-                                   {"y", "Config: master y missing\n"},
-                                   {"z", "Config: master z missing\n"}})) {
+    if (!IsPositionedNodeListValid(masters, "master"))
         return false;
-    }
 
     if (!network.contains("anchors")) {
         Report("Config: anchors missing\n");
         return false;
     }
     const QJsonArray anchors = network.value("anchors").toArray();
-    if (!IsNodeListValid(anchors, {{"serial number", "Config: anchor serial num missing\n"},
-                                   {"antenna delay", "Config: anchor antenna delay missing\n"},
-                                   {"x", "Config: anchor x missing\n"},
-                                   {"y", "Config: anchor y missing\n"},
-                                   {"z", "Config: anchor z missing\n"}})) {
+    if (!IsPositionedNodeListValid(anchors, "anchor"))
         return false;
-    }
 
     if (!network.contains("tags")) {
         Report("Config: tag list missing\n");
