@@ -5,6 +5,7 @@
 // wire form, so the helpers copy whole records and no caller packs bytes.
 
 #include <QJsonObject>
+#include <QMetaType>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -208,6 +209,13 @@ struct vex_data_smoothing_factor_t {
     uint32_t smoothing_factor;
 };
 
+// Head of the configuration item: the length of the binary JSON that
+// follows, big-endian as QDataStream writes a byte array. Read and written
+// only through VexDataConfig_Encode and VexDataConfig_Read.
+struct vex_data_config_t {
+    uint8_t serialised_length[4];
+};
+
 struct vex_data_toa_solution_t {
     int32_t start_x;
     int32_t start_y;
@@ -241,12 +249,17 @@ static_assert(sizeof(vex_data_ping_t) == 28, "0x8002 payload without user data")
 static_assert(sizeof(vex_data_discovery_t) == 24, "0x8003 payload");
 static_assert(sizeof(vex_data_ssp_response_t) == 1, "0x8004 payload");
 static_assert(sizeof(vex_data_smoothing_factor_t) == 8, "0x8005 payload");
+static_assert(sizeof(vex_data_config_t) == 4, "0x8006 payload head");
 static_assert(sizeof(vex_data_toa_solution_t) == 14, "0x8007 payload");
 static_assert(sizeof(vex_data_toa_anchor_t) == 20, "0x8008 payload");
 static_assert(offsetof(vex_data_tick_t, tx_time) == 23, "0x8000 device time at 23");
 static_assert(offsetof(vex_data_timed_rx_t, signal_strength) == 24, "0x8001 signal strength at 24");
 static_assert(offsetof(vex_data_mpu9250_gyroscope_t, bandwidth) == 12, "0x0009 bandwidth at 12");
 static_assert(offsetof(vex_data_mpu9250_accelerometer_t, bandwidth) == 11, "0x0008 bandwidth at 11");
+
+// Positions travel through queued signals under the name "vex_data_position_t"
+// (registered by RegisterVexMetaTypes).
+Q_DECLARE_METATYPE(vex_data_position_t)
 
 // The item type of each fixed-size record.
 template <typename Record>

@@ -355,6 +355,32 @@ TEST(VexConnectionTest, ConstructionBindsAndJoinsWithItsMessages) {
     FlushDeferredDeletes();
 }
 
+TEST(VexConnectionTest, BindAndJoinFailuresArePrintedAndTheConnectionCarriesOn) {
+    StdoutCapture capture;
+    {
+        // An interface that does not exist has no address to send from, and a
+        // unicast address that is not ours can neither be bound nor joined.
+        VexConnection connection(NetworkSocketSettings("10.255.255.1", 41011, 1, "nosuchif0"));
+        VexPacket packet = PacketWith(1, VexType::kPosition, 1);
+        connection.Publish(packet);
+        EXPECT_EQ(packet.GetSequence(), 0u);
+        QCoreApplication::processEvents();
+    }
+    const std::string printed = capture.Stop();
+    EXPECT_NE(printed.find("Error binding output socket!!\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Error binding input socket!!\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Error joining multicast group!!\n"), std::string::npos) << printed;
+    EXPECT_EQ(printed.find("successfully bound"), std::string::npos) << printed;
+    FlushDeferredDeletes();
+}
+
+TEST(VexConnectionTest, QueuedSignalTypesAreRegistered) {
+    VexConnection connection(Loopback(41012));
+    EXPECT_NE(QMetaType::type("uint16_t"), 0);
+    EXPECT_NE(QMetaType::type("QNetworkInterface"), 0);
+    EXPECT_EQ(QMetaType::type("vex_data_position_t"), qMetaTypeId<vex_data_position_t>());
+}
+
 // A receiver in a thread of its own, built as a connection builds it, so that
 // a test can hold the receive thread still while datagrams queue up.
 class ReceiverInThread {
