@@ -13,7 +13,9 @@ struct sensors_config_t {
     uint8_t sample_rate_divisor;
     uint8_t subsample_rate_divisor;
     // Not part of the command: it sizes the tag payload on the server side.
-    uint8_t payload_headroom;
+    // 16 bits, as the configuration file holds it: a byte would lose
+    // headrooms above 255 between loading and writing the file.
+    uint16_t payload_headroom;
 };
 
 struct cmd_set_mpu_config_t {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "protocol/anchor_report_packet.h"
@@ -301,7 +302,8 @@ TEST(CmdSetMpuConfig, PacksScaleAndFilterCodesIntoOneByte) {
     record.sensors_config.accelerometer_filter_code = 6;
     record.sensors_config.sample_rate_divisor = 19;
     record.sensors_config.subsample_rate_divisor = 4;
-    record.sensors_config.payload_headroom = 200;
+    // The headroom is a 16-bit configuration value and stays out of the command.
+    record.sensors_config.payload_headroom = 1000;
 
     const Bytes bytes = Encode(CmdSetMpuConfig_ToBuff, record, 7);
     EXPECT_EQ(bytes, (Bytes{0x1B, 0x07, 0x3F, 0x09, 0x1E, 0x13, 0x04}));
@@ -319,6 +321,9 @@ TEST(CmdSetMpuConfig, PacksScaleAndFilterCodesIntoOneByte) {
     EXPECT_EQ(decoded.sensors_config.subsample_rate_divisor, 4);
     EXPECT_EQ(decoded.sensors_config.payload_headroom, 0);
 }
+
+static_assert(std::is_same<decltype(sensors_config_t::payload_headroom), uint16_t>::value,
+              "the payload headroom is a 16-bit configuration value");
 
 TEST(CmdSetMpuConfig, DecodingIgnoresTheUnusedTopBitsOfTheCodeBytes) {
     const Bytes bytes{0x1B, 0x07, 0x01, 0xFF, 0xE2, 0x00, 0xFF};
