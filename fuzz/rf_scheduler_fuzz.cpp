@@ -104,21 +104,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int step = 0; step < 4096 && !in.AtEnd(); ++step) {
         const uint8_t op = in.U8();
         scheduler.now_ms += op >> 5;
+        // Read in a fixed order: argument evaluation order is unspecified.
+        const uint32_t owner = Owner(in);
+        const uint32_t duration = Duration(in, period);
         TIME_RESERVATION_T window{};
         bool handed_out = false;
         switch (op % 10) {
             case 0:
-                window = scheduler.ReserveTimeSlot(Owner(in), Duration(in, period));
+                window = scheduler.ReserveTimeSlot(owner, duration);
                 handed_out = true;
                 break;
             case 1:
-                window = scheduler.ReserveTimeSlot_FromEnd(Owner(in), Duration(in, period));
+                window = scheduler.ReserveTimeSlot_FromEnd(owner, duration);
                 handed_out = true;
                 break;
             case 2:
             case 3: {
-                const uint32_t owner = Owner(in);
-                const uint32_t duration = Duration(in, period);
                 const size_t before = scheduler.GetTimeReservations().size();
                 window = op % 10 == 2 ? scheduler.GetTimeSlot(owner, duration, in.U32())
                                       : scheduler.GetTimeSlot_FromEnd(owner, duration, in.U32());
@@ -134,11 +135,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 4:
-                window = scheduler.RequestTimeSlot(Owner(in), Duration(in, period), in.U32());
+                window = scheduler.RequestTimeSlot(owner, duration, in.U32());
                 handed_out = true;
                 break;
             case 5:
-                window = scheduler.RequestTimeSlot_FromEnd(Owner(in), Duration(in, period), in.U32());
+                window = scheduler.RequestTimeSlot_FromEnd(owner, duration, in.U32());
                 handed_out = true;
                 break;
             case 6:
