@@ -24,6 +24,72 @@ class ClockedScheduler : public RfScheduler {
     int64_t _CurrentTimeMs() const override { return now_ms; }
 };
 
+// Checks the table's invariants after every operation that must keep them.
+class CheckedScheduler {
+    // First, so that now_ms below binds to a constructed object.
+    ClockedScheduler scheduler_;
+
+  public:
+    explicit CheckedScheduler(double period) : scheduler_(period) { Check("construction"); }
+
+    void UpdateSyncPeriod(uint32_t period) {
+        scheduler_.UpdateSyncPeriod(period);
+        Check("UpdateSyncPeriod");
+    }
+    TIME_RESERVATION_T ReserveTimeSlot(uint32_t owner, uint32_t duration) {
+        return Checked(scheduler_.ReserveTimeSlot(owner, duration), "ReserveTimeSlot");
+    }
+    TIME_RESERVATION_T ReserveTimeSlot_FromEnd(uint32_t owner, uint32_t duration) {
+        return Checked(scheduler_.ReserveTimeSlot_FromEnd(owner, duration), "ReserveTimeSlot_FromEnd");
+    }
+    TIME_RESERVATION_T RequestTimeSlot(uint32_t owner, uint32_t duration, uint32_t spare) {
+        return Checked(scheduler_.RequestTimeSlot(owner, duration, spare), "RequestTimeSlot");
+    }
+    TIME_RESERVATION_T RequestTimeSlot_FromEnd(uint32_t owner, uint32_t duration, uint32_t spare) {
+        return Checked(scheduler_.RequestTimeSlot_FromEnd(owner, duration, spare), "RequestTimeSlot_FromEnd");
+    }
+    TIME_RESERVATION_T GetTimeSlot(uint32_t owner, uint32_t duration, uint32_t spare) {
+        return Checked(scheduler_.GetTimeSlot(owner, duration, spare), "GetTimeSlot");
+    }
+    TIME_RESERVATION_T GetTimeSlot_FromEnd(uint32_t owner, uint32_t duration, uint32_t spare) {
+        return Checked(scheduler_.GetTimeSlot_FromEnd(owner, duration, spare), "GetTimeSlot_FromEnd");
+    }
+    void ReclaimTimeReservation(int& index) {
+        scheduler_.ReclaimTimeReservation(index);
+        Check("ReclaimTimeReservation");
+    }
+    int FreeUnusedSlots() {
+        const int index = scheduler_.FreeUnusedSlots();
+        Check("FreeUnusedSlots");
+        return index;
+    }
+    // Not checked: merging a held window may leave two free neighbours.
+    int CombineUnusedReservations(int a, int b) { return scheduler_.CombineUnusedReservations(a, b); }
+
+    void SetExpiryAge(int64_t age) { scheduler_.SetExpiryAge(age); }
+    int64_t GetExpiryAge() const { return scheduler_.GetExpiryAge(); }
+    uint32_t GetSyncPeriod() const { return scheduler_.GetSyncPeriod(); }
+    const std::vector<TIME_RESERVATION_T>& GetTimeReservations() const {
+        return scheduler_.GetTimeReservations();
+    }
+    bool IsConsistent(std::string* problem) const { return scheduler_.IsConsistent(problem); }
+    QString toString() const { return scheduler_.toString(); }
+    const RfScheduler& scheduler() const { return scheduler_; }
+
+    int64_t& now_ms = scheduler_.now_ms;
+
+  private:
+    void Check(const char* operation) const {
+        std::string problem;
+        EXPECT_TRUE(scheduler_.IsConsistent(&problem)) << "after " << operation << ": " << problem << "\n"
+                                                       << scheduler_.toString().toStdString();
+    }
+    TIME_RESERVATION_T Checked(const TIME_RESERVATION_T& window, const char* operation) const {
+        Check(operation);
+        return window;
+    }
+};
+
 struct Expected {
     uint32_t owner;
     uint32_t start;
@@ -31,7 +97,7 @@ struct Expected {
 };
 
 // The table's invariants hold and it holds exactly the expected windows.
-void ExpectTable(const RfScheduler& scheduler, const std::vector<Expected>& expected) {
+void ExpectTable(const CheckedScheduler& scheduler, const std::vector<Expected>& expected) {
     std::string problem;
     EXPECT_TRUE(scheduler.IsConsistent(&problem)) << problem << "\n" << scheduler.toString().toStdString();
     const auto& table = scheduler.GetTimeReservations();
@@ -70,14 +136,14 @@ class RfSchedulerTest : public ::testing::Test {
         ExpectTable(scheduler, {{kA, 0, 100}, {kB, 100, 50}, {0, 150, 650}, {kC, 800, 200}});
     }
 
-    ClockedScheduler scheduler;
+    CheckedScheduler scheduler;
 };
 
 TEST_F(RfSchedulerTest, ConstructionTruncatesThePeriodAndLeavesOneFreeWindow) {
-    RfScheduler fresh(20.9);
+    CheckedScheduler fresh(20.9);
     EXPECT_EQ(fresh.GetSyncPeriod(), 20u);
     ExpectTable(fresh, {{0, 0, 20}});
-    EXPECT_EQ(fresh.parent(), nullptr);
+    EXPECT_EQ(fresh.scheduler().parent(), nullptr);
 }
 
 TEST_F(RfSchedulerTest, ConstructionSaturatesPeriodsOutsideTheRange) {
