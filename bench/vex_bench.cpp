@@ -31,6 +31,11 @@ VexPacket TagPositionPacket() {
     return packet;
 }
 
+std::unique_ptr<uint8_t[]> EncodedTagPositionPacket(uint16_t* size) {
+    VexPacket packet = TagPositionPacket();
+    return std::unique_ptr<uint8_t[]>(packet.CreateBufferWithSequenceNumber(5, size));
+}
+
 void BM_EncodeTagPositionPacket(benchmark::State& state) {
     VexPacket packet = TagPositionPacket();
     uint32_t sequence = 0;
@@ -60,9 +65,8 @@ BENCHMARK(BM_BuildAndEncodeTagPositionPacket);
 // What the receiver does per datagram: a fresh packet, whole-datagram
 // validation and decoding into shared items.
 void BM_DecodeValidatedTagPositionPacket(benchmark::State& state) {
-    VexPacket source = TagPositionPacket();
     uint16_t size = 0;
-    const std::unique_ptr<uint8_t[]> datagram(source.CreateBufferWithSequenceNumber(5, &size));
+    const std::unique_ptr<uint8_t[]> datagram = EncodedTagPositionPacket(&size);
     for (auto _ : state) {
         VexPacket packet(0);
         const bool accepted = packet.ConvertPacketBuffer(datagram.get(), size);
@@ -75,9 +79,8 @@ void BM_DecodeValidatedTagPositionPacket(benchmark::State& state) {
 BENCHMARK(BM_DecodeValidatedTagPositionPacket);
 
 void BM_ValidateOnlyTagPositionPacket(benchmark::State& state) {
-    VexPacket source = TagPositionPacket();
     uint16_t size = 0;
-    const std::unique_ptr<uint8_t[]> datagram(source.CreateBufferWithSequenceNumber(5, &size));
+    const std::unique_ptr<uint8_t[]> datagram = EncodedTagPositionPacket(&size);
     for (auto _ : state) {
         benchmark::DoNotOptimize(VexPacket::IsValidPacketBuffer(datagram.get(), size));
     }
