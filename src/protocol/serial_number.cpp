@@ -10,15 +10,18 @@ uint32_t SerialNumber_Create(uint8_t vendor_id, uint8_t product_id, uint16_t dev
 uint32_t SerialNumber_Create(const std::string& text) {
     // sscanf stops at the first NUL, as the text form has none.
     const char* c_text = text.c_str();
-    unsigned char vendor = 0;
-    unsigned char product = 0;
-    unsigned short device = 0;
-    if (std::sscanf(c_text, "%2hhx:%2hhx:%4hx", &vendor, &product, &device) == 3) {
-        return SerialNumber_Create(vendor, product, device);
+    // A conversion whose value does not fit its target is undefined (a signed
+    // field such as "-1" does not fit an unsigned char), so every field is
+    // read into a 64-bit value and keeps the low bits of its width, as the C
+    // library's narrow conversions do here. The field widths of the text
+    // form are unchanged.
+    unsigned long long vendor = 0;
+    unsigned long long product = 0;
+    unsigned long long device = 0;
+    if (std::sscanf(c_text, "%2llx:%2llx:%4llx", &vendor, &product, &device) == 3) {
+        return SerialNumber_Create(static_cast<uint8_t>(vendor), static_cast<uint8_t>(product),
+                                   static_cast<uint16_t>(device));
     }
-    // "%x" and "%d" on text out of the 32-bit range are undefined; both are
-    // read wide and keep their low 32 bits, as the C library's 32-bit
-    // conversions do here.
     unsigned long long hex = 0;
     if (std::sscanf(c_text, "0x%llx", &hex) == 1) {
         return static_cast<uint32_t>(hex);

@@ -17,6 +17,8 @@ TEST(SerialNumberParse, KeepsTheLowThirtyTwoBitsOfLongNumbers) {
     EXPECT_EQ(SerialNumber_Create(std::string("0x123456789")), 0x23456789u);
     EXPECT_EQ(SerialNumber_Create(std::string("4294967297")), 1u);
     EXPECT_EQ(SerialNumber_Create(std::string("-2147483648")), 0x80000000u);
+    EXPECT_EQ(SerialNumber_Create(std::string("-1:-1:-1")), 0xFFFFFFFFu);
+    EXPECT_EQ(SerialNumber_Create(std::string("+1:+2:+3")), 0x01020003u);
 }
 
 TEST(SerialNumberParse, FallsBackToDecimalThenZero) {
