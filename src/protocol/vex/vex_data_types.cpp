@@ -8,6 +8,23 @@
 #include <limits>
 #include <vector>
 
+vex_data_tick_t VexDataTick_FromSyncPacket(const packet_sync_t& sync, uint32_t serial_number) {
+    vex_data_tick_t tick{};
+    tick.sequence = sync.sequence;
+    tick.serial_number = serial_number;
+    tick.network_id = sync.network_id;
+    tick.network_time = sync.network_time;
+    tick.byte_8 = sync.byte_8;
+    tick.field_9 = sync.field_9;
+    tick.byte_13 = sync.byte_13;
+    tick.byte_14 = sync.byte_14;
+    tick.byte_24 = sync.byte_24;
+    tick.field_15 = sync.field_15;
+    // 40 bits in a 64-bit field whose upper 24 bits are zero.
+    tick.transmit_time = sync.transmit_time & 0xFFFFFFFFFFull;
+    return tick;
+}
+
 bool VexDataPing_Add(VexPacket& packet, const vex_data_ping_t& ping, const uint8_t* user_data,
                      uint16_t user_data_size) {
     if (user_data_size > VexPacket::kMaxPacketSize - sizeof(ping) ||

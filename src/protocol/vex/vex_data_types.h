@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "protocol/signal_strength.h"
+#include "protocol/sync_packet.h"
 #include "protocol/vex/vex_data_item.h"
 #include "protocol/vex/vex_packet.h"
 
@@ -156,20 +157,20 @@ struct vex_data_time_reservation_t {
 };
 
 // The master's sync, re-packed from its sync packet with the values of the
-// packet's fields (named here by their wire offsets where they have no other
-// use on the server).
+// packet's fields (those the server only passes on are named by their wire
+// offsets, as in packet_sync_t).
 struct vex_data_tick_t {
     uint8_t sequence;        // sync packet byte 1
     uint32_t serial_number;  // of the link's device
     uint16_t network_id;     // wire bytes 2-3
     uint32_t network_time;   // wire bytes 4-7
-    uint8_t sync_byte_8;
-    uint32_t sync_field_9;  // wire bytes 9-12
-    uint8_t sync_byte_13;
-    uint8_t sync_byte_14;
-    uint8_t sync_byte_24;
-    uint32_t time_offset;  // wire bytes 15-18, added to network_time for the command schedule
-    uint64_t tx_time;      // wire bytes 19-23
+    uint8_t byte_8;
+    uint32_t field_9;  // wire bytes 9-12
+    uint8_t byte_13;
+    uint8_t byte_14;
+    uint8_t byte_24;
+    uint32_t field_15;       // wire bytes 15-18, added to network_time for the command schedule
+    uint64_t transmit_time;  // wire bytes 19-23
 };
 
 // A timed reception by an anchor; packet serial number: the reporting device's.
@@ -252,7 +253,7 @@ static_assert(sizeof(vex_data_smoothing_factor_t) == 8, "0x8005 payload");
 static_assert(sizeof(vex_data_config_t) == 4, "0x8006 payload head");
 static_assert(sizeof(vex_data_toa_solution_t) == 14, "0x8007 payload");
 static_assert(sizeof(vex_data_toa_anchor_t) == 20, "0x8008 payload");
-static_assert(offsetof(vex_data_tick_t, tx_time) == 23, "0x8000 device time at 23");
+static_assert(offsetof(vex_data_tick_t, transmit_time) == 23, "0x8000 device time at 23");
 static_assert(offsetof(vex_data_timed_rx_t, signal_strength) == 24, "0x8001 signal strength at 24");
 static_assert(offsetof(vex_data_mpu9250_gyroscope_t, bandwidth) == 12, "0x0009 bandwidth at 12");
 static_assert(offsetof(vex_data_mpu9250_accelerometer_t, bandwidth) == 11, "0x0008 bandwidth at 11");
@@ -309,6 +310,9 @@ bool VexData_Read(const VexDataItem& item, Record* record) {
     std::memcpy(record, item.GetData(), sizeof(Record));
     return true;
 }
+
+// The tick item of a sync that the link's device (serial_number) reported.
+vex_data_tick_t VexDataTick_FromSyncPacket(const packet_sync_t& sync, uint32_t serial_number);
 
 // A ping is its fixed part followed by the tag's user data (possibly none).
 bool VexDataPing_Add(VexPacket& packet, const vex_data_ping_t& ping, const uint8_t* user_data,

@@ -52,25 +52,26 @@ TEST(VexDataRecordsTest, PositionTravelsLittleEndianInFieldOrder) {
     EXPECT_EQ(OnlyItemOnTheWire(packet, 0x0100), expected);
 }
 
-TEST(VexDataRecordsTest, TickKeepsDeviceTimeInA64BitFieldAt23) {
-    vex_data_tick_t tick{};
-    tick.sequence = 0x11;
-    tick.serial_number = 0x01000007;
-    tick.network_id = 0x0203;
-    tick.network_time = 0x04050607;
-    tick.sync_byte_8 = 0x08;
-    tick.sync_field_9 = 0x090A0B0C;
-    tick.sync_byte_13 = 0x0D;
-    tick.sync_byte_14 = 0x0E;
-    tick.sync_byte_24 = 0x18;
-    tick.time_offset = 0x0F101112;
-    tick.tx_time = 0x123456789A;
+TEST(VexDataRecordsTest, TickIsTheSyncPacketRepackedWithDeviceTimeAt23) {
+    // A sync packet on the wire, big-endian, each field holding distinct bytes.
+    const uint8_t wire_sync[25] = {16,   0x11, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
+                                   0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11,
+                                   0x12, 0x12, 0x34, 0x56, 0x78, 0x9A, 0x18};
+    packet_sync_t sync{};
+    ASSERT_EQ(PacketSync_FromBuff(wire_sync, &sync), 25);
+    const vex_data_tick_t tick = VexDataTick_FromSyncPacket(sync, 0x01000007);
     VexPacket packet(0x01000007);
     ASSERT_TRUE(VexData_Add(packet, tick));
     const Bytes expected = {0x11, 0x07, 0x00, 0x00, 0x01, 0x03, 0x02, 0x07, 0x06, 0x05, 0x04,
                             0x08, 0x0C, 0x0B, 0x0A, 0x09, 0x0D, 0x0E, 0x18, 0x12, 0x11, 0x10,
                             0x0F, 0x9A, 0x78, 0x56, 0x34, 0x12, 0x00, 0x00, 0x00};
     EXPECT_EQ(OnlyItemOnTheWire(packet, 0x8000), expected);
+}
+
+TEST(VexDataRecordsTest, TickKeepsOnlyFortyBitsOfDeviceTime) {
+    packet_sync_t sync{};
+    sync.transmit_time = 0xFFFF123456789AULL;
+    EXPECT_EQ(Value(VexDataTick_FromSyncPacket(sync, 1).transmit_time), 0x123456789AULL);
 }
 
 TEST(VexDataRecordsTest, SensorRecordsPlaceScaleAndBandwidthAsTabled) {
