@@ -111,9 +111,13 @@ void VexReceiver::_ProcessPendingRxDatagrams() {
         VexPacket packet(0);
         const qint64 length = socket_->readDatagram(reinterpret_cast<char*>(datagram_.data()),
                                                     static_cast<qint64>(datagram_.size()));
+        if (length < 0) {
+            // A failed read leaves nothing to process; the next readyRead retries.
+            break;
+        }
         // A datagram longer than a packet cannot be one; the validation drops
         // every other bad datagram whole and silently.
-        if (length >= 0 && length <= static_cast<qint64>(VexPacket::kMaxPacketSize) &&
+        if (length <= static_cast<qint64>(VexPacket::kMaxPacketSize) &&
             packet.ConvertPacketBuffer(datagram_.data(), static_cast<uint16_t>(length))) {
             _ProcessPacket(packet);
         }
