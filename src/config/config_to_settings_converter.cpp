@@ -317,7 +317,6 @@ sensors_config_t ConfigToSettingsConverter::ConvertTagPayloadConfig(QJsonObject 
     sensors.accelerometer_filter_code = accelerometer_filter;
     sensors.sample_rate_divisor = sample_rate_divisor;
     sensors.subsample_rate_divisor = subsample_divisor;
-    // The record's headroom field may be narrower than the file's 16-bit value.
-    sensors.payload_headroom = static_cast<decltype(sensors.payload_headroom)>(headroom);
+    sensors.payload_headroom = headroom;
     return sensors;
 }

@@ -164,6 +164,8 @@ TEST_F(ConfigToSettingsConverterTest, IntegersAreWholeNumbersWithinInt32KeepingT
     Convert(WithHost(QJsonObject{{"smoothing factor", -1}, {"min anchors", 4294967295.0}}));
     EXPECT_EQ(Host()->GetSmoothingFactor(), 0xFFFFFFFFu);
     EXPECT_EQ(Host()->GetMinimumNumberOfAnchors(), 4u);
+    Convert(WithNetwork(QJsonObject{{"tag payload", QJsonObject{{"headroom", 70000}}}}));
+    EXPECT_EQ(Sensors().payload_headroom, 4464);
 }
 
 TEST_F(ConfigToSettingsConverterTest, HostKeysAreReadWithTheirTypes) {
