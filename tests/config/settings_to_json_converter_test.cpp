@@ -98,8 +98,12 @@ TEST_F(SettingsToJsonConverterTest, NodesCarrySerialTextDelayEnabledAndPosition)
 TEST_F(SettingsToJsonConverterTest, TransmitPowerIsLowerCaseHexWithoutPrefix) {
     SetRf([](cmd_set_rf_settings_t& rf) { rf.transmit_power_code = 0xFF0808FF; });
     EXPECT_EQ(RfObject()["tx power"], QJsonValue("ff0808ff"));
+    EXPECT_EQ(ConfigToSettingsConverter::ConvertRfConfigToSetRfSettingsCmd(RfObject()).transmit_power_code,
+              0xFF0808FFu);
     SetRf([](cmd_set_rf_settings_t& rf) { rf.transmit_power_code = 0; });
     EXPECT_EQ(RfObject()["tx power"], QJsonValue("0"));
+    EXPECT_EQ(ConfigToSettingsConverter::ConvertRfConfigToSetRfSettingsCmd(RfObject()).transmit_power_code,
+              0u);
     SetRf([](cmd_set_rf_settings_t& rf) { rf.transmit_power_code = 0x000A; });
     EXPECT_EQ(RfObject()["tx power"], QJsonValue("a"));
 }
