@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sensors.enable_flags = in.U8();
     sensors.sample_rate_divisor = in.U8();
     sensors.subsample_rate_divisor = in.U8();
-    sensors.payload_headroom = in.U8();
+    sensors.payload_headroom = in.U16();
     network->SetTagSensorConfig(sensors);
 
     // Anchor count: up to 1023, or a few beyond 65536 (which a 16-bit count

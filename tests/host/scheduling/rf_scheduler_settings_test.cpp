@@ -31,7 +31,7 @@ class RfBudgetTest : public ::testing::Test {
 
     RfNetworkSettings* network() { return settings.GetRfNetworkSettingsReference(); }
 
-    void SetSensors(uint8_t flags, uint8_t sample_rate_divisor_field, uint8_t subsample, uint8_t headroom) {
+    void SetSensors(uint8_t flags, uint8_t sample_rate_divisor_field, uint8_t subsample, uint16_t headroom) {
         sensors_config_t sensors{};
         sensors.enable_flags = flags;
         sensors.sample_rate_divisor = sample_rate_divisor_field;
@@ -170,6 +170,19 @@ TEST_F(RfBudgetTest, HugePayloadCannotWrapIntoAShortBeacon) {
     const RfSchedulerSettings budget(&settings);
     EXPECT_EQ(budget.GetBeaconPayloadSize(), 0xFFFF);
     EXPECT_EQ(budget.GetStatus(), 2);
+}
+
+TEST_F(RfBudgetTest, LargeHeadroomCannotWrapIntoAShortBeacon) {
+    // 2 + 0.105 + 65530 -> 65533 bytes of payload: payload + 6 in 16 bits
+    // would be 3 bytes and pass.
+    network()->SetSyncRate(1000.0);
+    SetSensors(kPressure, 9, 1, 65530);
+    const RfSchedulerSettings budget(&settings);
+    EXPECT_EQ(budget.GetBeaconPayloadSize(), 65533);
+    EXPECT_EQ(budget.GetStatus(), 2);
+    SetSensors(kPressure, 9, 1, 0xFFFF);
+    EXPECT_EQ(RfSchedulerSettings(&settings).GetBeaconPayloadSize(), 0xFFFF);
+    EXPECT_EQ(RfSchedulerSettings(&settings).GetStatus(), 2);
 }
 
 TEST_F(RfBudgetTest, ThirtyOneAnchorsLeaveRoomForOneItem) {
