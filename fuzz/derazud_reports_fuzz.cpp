@@ -1,10 +1,10 @@
 // Every report record decoder on arbitrary bytes. The first byte picks the
 // record, the rest is the buffer. Whatever decodes must encode back to the
 // same bytes (except the bytes the format leaves unwritten, which come in
-// threes), decode again to the same size and re-encode identically;
-// positions, whose millimetres pass through float metres, must come back
-// within a millimetre and float rounding.
-#include <cmath>
+// threes), decode again to the same size and re-encode identically.
+// Positions pass their millimetres through float metres: they must decode
+// again to the very same floats, and encode to the very same millimetres up
+// to 16384 m, where a float still tells whole millimetres apart.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -94,16 +94,31 @@ void RoundTrip(const uint8_t* data, int size, Decode decode, Encode encode, Clea
     cleanup(&second);
 }
 
-bool CloseCoordinate(float a, float b) {
-    return std::fabs(a - b) <= 0.0011f + std::fabs(a) * 3e-7f;
-}
-
 bool SamePosition(const derazud_pos3_t& a, const derazud_pos3_t& b) {
+    // Decoded coordinates are never NaN, so == compares them exactly.
     return a.data_tag.type == b.data_tag.type && a.data_tag.length == b.data_tag.length &&
-           a.serial_number == b.serial_number && CloseCoordinate(a.x, b.x) && CloseCoordinate(a.y, b.y) &&
-           CloseCoordinate(a.z, b.z) && std::memcmp(&a.quality, &b.quality, sizeof(float)) == 0 &&
+           a.serial_number == b.serial_number && a.x == b.x && a.y == b.y && a.z == b.z &&
+           std::memcmp(&a.quality, &b.quality, sizeof(float)) == 0 &&
            a.smoothing_count == b.smoothing_count && a.sequence == b.sequence &&
            a.network_time == b.network_time;
+}
+
+int32_t ReadI32(const uint8_t* p) {
+    return static_cast<int32_t>((static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+                                (static_cast<uint32_t>(p[2]) << 8) | p[3]);
+}
+
+// The encoding of a decoded position: the same bytes, except coordinates past
+// 16384 m, which may come back as a neighbouring millimetre of the same float.
+void CheckPositionBytes(const uint8_t* original, const uint8_t* encoded) {
+    constexpr int64_t kExactMillimetres = 16384000;
+    Check(std::memcmp(original, encoded, 8) == 0);
+    for (int offset = 8; offset < 20; offset += 4) {
+        const int64_t millimetres = ReadI32(original + offset);
+        Check(ReadI32(encoded + offset) == millimetres || millimetres > kExactMillimetres ||
+              millimetres < -kExactMillimetres);
+    }
+    Check(std::memcmp(original + 20, encoded + 20, 12) == 0);
 }
 
 void PositionRoundTrip(const uint8_t* data, int size) {
@@ -116,6 +131,7 @@ void PositionRoundTrip(const uint8_t* data, int size) {
     encoded[kDerAzudPos3Size] = 0x5A;
     Check(DerAzudPos3_ToBuff(encoded, &first) == kDerAzudPos3Size);
     Check(encoded[kDerAzudPos3Size] == 0x5A);
+    CheckPositionBytes(data, encoded);
     derazud_pos3_t second{};
     DerAzudPos3_FromBuff(&second, encoded);
     Check(SamePosition(first, second));
@@ -135,7 +151,10 @@ void PositionReportRoundTrip(const uint8_t* data, int size) {
     Check(DerAzudPos3Rpt_FromBuff(&second, encoded.data(), read) == read);
     Check(first.creation_time == second.creation_time && first.sequence == second.sequence &&
           first.count == second.count);
+    Check(std::memcmp(data, encoded.data(), kDerAzudPos3RptHeadSize) == 0);
     for (int i = 0; i < first.count; ++i) {
+        const size_t offset = kDerAzudPos3RptHeadSize + static_cast<size_t>(i) * kDerAzudPos3Size;
+        CheckPositionBytes(data + offset, encoded.data() + offset);
         Check(SamePosition(first.positions[i], second.positions[i]));
     }
     DerAzudPos3Rpt_Cleanup(&first);

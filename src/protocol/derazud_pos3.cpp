@@ -11,19 +11,34 @@ float MillimetresToMetres(int32_t millimetres) {
     return static_cast<float>(millimetres / 1000.0);
 }
 
-// A float outside the i32 range (or NaN) would make the conversion undefined.
-int32_t MetresToMillimetres(float metres) {
-    const double millimetres = std::trunc(static_cast<double>(metres) * 1000.0);
-    if (std::isnan(millimetres)) {
-        return 0;
-    }
+double ClampedToI32(double millimetres) {
     if (millimetres >= static_cast<double>(INT32_MAX)) {
         return INT32_MAX;
     }
     if (millimetres <= static_cast<double>(INT32_MIN)) {
         return INT32_MIN;
     }
-    return static_cast<int32_t>(millimetres);
+    return millimetres;
+}
+
+// Truncates toward zero, except that a float which is exactly what decoding
+// makes of some whole millimetre value gives that value back: 1234 mm
+// decodes to 1.2339999f, which truncation alone would re-encode as 1233.
+// The product of a float and 1000 is exact in double precision. A float
+// outside the i32 range (or NaN) would make the conversion undefined.
+int32_t MetresToMillimetres(float metres) {
+    const double millimetres = static_cast<double>(metres) * 1000.0;
+    if (std::isnan(millimetres)) {
+        return 0;
+    }
+    const double nearest = std::round(millimetres);
+    if (nearest == ClampedToI32(nearest)) {
+        const auto whole = static_cast<int32_t>(nearest);
+        if (MillimetresToMetres(whole) == metres) {
+            return whole;
+        }
+    }
+    return static_cast<int32_t>(ClampedToI32(std::trunc(millimetres)));
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ constexpr int kDerAzudPos3Size = 32;
 
 // Fixed size: the caller guarantees 32 bytes. Both return 32.
 int DerAzudPos3_FromBuff(derazud_pos3_t* record, const uint8_t* buffer);
-// x, y, z times 1000, truncated toward zero (and held to the i32 range).
+// x, y, z times 1000, truncated toward zero (and held to the i32 range);
+// a coordinate that decoding made of whole millimetres gives them back exactly.
 int DerAzudPos3_ToBuff(uint8_t* buffer, const derazud_pos3_t* record);
 void DerAzudPos3_Cleanup(derazud_pos3_t* record);

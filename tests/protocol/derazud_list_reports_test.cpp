@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <random>
 
 #include "derazud_codec_test_support.h"
 #include "protocol/derazud_data_tag.h"
@@ -105,6 +107,76 @@ TEST(DerAzudPos3, OutOfRangeCoordinatesAreHeldToTheI32Range) {
     EXPECT_FLOAT_EQ(decoded.x, static_cast<float>(INT32_MAX / 1000.0));
     EXPECT_FLOAT_EQ(decoded.y, static_cast<float>(INT32_MIN / 1000.0));
     EXPECT_EQ(decoded.z, 0.0f);
+}
+
+// The millimetres x is written as.
+int32_t EncodedX(float x) {
+    derazud_pos3_t pos = SamplePosition();
+    pos.x = x;
+    uint8_t out[kDerAzudPos3Size];
+    DerAzudPos3_ToBuff(out, &pos);
+    return static_cast<int32_t>((static_cast<uint32_t>(out[8]) << 24) |
+                                (static_cast<uint32_t>(out[9]) << 16) |
+                                (static_cast<uint32_t>(out[10]) << 8) | out[11]);
+}
+
+float DecodedX(int32_t millimetres) {
+    Bytes wire = FromHex("0020 0100 0100002A 00000000 00000000 00000000 BF800000 0000 0000 00000000");
+    const auto bits = static_cast<uint32_t>(millimetres);
+    for (int i = 0; i < 4; ++i) {
+        wire[8 + static_cast<size_t>(i)] = static_cast<uint8_t>(bits >> (24 - 8 * i));
+    }
+    derazud_pos3_t pos{};
+    DerAzudPos3_FromBuff(&pos, wire.data());
+    return pos.x;
+}
+
+// Up to 16384 m a float still tells whole millimetres apart.
+constexpr int32_t kExactMillimetres = 16384000;
+
+TEST(DerAzudPos3, WholeMillimetresSurviveADecodeEncodeCycle) {
+    // 1234 mm decodes to 1.2339999f, which truncation alone turns into 1233.
+    EXPECT_EQ(EncodedX(DecodedX(1234)), 1234);
+    EXPECT_EQ(EncodedX(DecodedX(-1234)), -1234);
+    for (int32_t millimetres = -100000; millimetres <= 100000; ++millimetres) {
+        ASSERT_EQ(EncodedX(DecodedX(millimetres)), millimetres);
+    }
+    for (int32_t millimetres :
+         {kExactMillimetres, -kExactMillimetres, kExactMillimetres - 1, 9999999, -8388607}) {
+        EXPECT_EQ(EncodedX(DecodedX(millimetres)), millimetres);
+    }
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int32_t> within(-kExactMillimetres, kExactMillimetres);
+    for (int i = 0; i < 200000; ++i) {
+        const int32_t millimetres = within(random);
+        ASSERT_EQ(EncodedX(DecodedX(millimetres)), millimetres);
+    }
+}
+
+TEST(DerAzudPos3, CoarserCoordinatesComeBackAsTheSameFloat) {
+    // Past 16384 m neighbouring millimetres share a float: whichever of them
+    // is written decodes to that float again.
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int32_t> any(INT32_MIN, INT32_MAX);
+    for (int i = 0; i < 200000; ++i) {
+        const float x = DecodedX(any(random));
+        ASSERT_EQ(DecodedX(EncodedX(x)), x);
+    }
+    for (int32_t millimetres : {INT32_MAX, INT32_MIN, kExactMillimetres + 1, -kExactMillimetres - 1}) {
+        const float x = DecodedX(millimetres);
+        EXPECT_EQ(DecodedX(EncodedX(x)), x) << millimetres;
+    }
+}
+
+TEST(DerAzudPos3, OtherCoordinatesAreTruncatedTowardZero) {
+    EXPECT_EQ(EncodedX(1.2345f), 1234);
+    EXPECT_EQ(EncodedX(-1.2345f), -1234);
+    EXPECT_EQ(EncodedX(1.2349f), 1234);
+    EXPECT_EQ(EncodedX(-0.0009f), 0);
+    // 62.5 mm exactly: the float of neither 62 nor 63 mm.
+    EXPECT_EQ(EncodedX(0.0625f), 62);
+    EXPECT_EQ(EncodedX(-0.0625f), -62);
+    EXPECT_FLOAT_EQ(DecodedX(EncodedX(1.2345f)), 1.234f);
 }
 
 derazud_pos3_rpt_t SamplePositionReport(derazud_pos3_t* positions, int16_t count) {
