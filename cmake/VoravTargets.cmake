@@ -46,6 +46,7 @@ function(vorav_tests prefix)
       set(label integration)
     elseif(test_name MATCHES "_threaded_test$")
       set(label threaded)
+      add_dependencies(vorav_threaded_tests ${target})
     endif()
     gtest_discover_tests(${target}
       DISCOVERY_MODE PRE_TEST

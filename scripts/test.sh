@@ -26,6 +26,6 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== ThreadSanitizer build (threaded tests) =="
 cmake -S . -B "$root/tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORAV_TSAN=ON -DVORAV_BUILD_BENCH=OFF
-cmake --build "$root/tsan" -j "$jobs"
+cmake --build "$root/tsan" -j "$jobs" --target vorav_threaded_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir "$root/tsan" -j "$jobs" --output-on-failure -L threaded --no-tests=ignore
