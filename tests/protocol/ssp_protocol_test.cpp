@@ -497,3 +497,291 @@ TEST_F(SspTest, WrappedFramesParseBackThroughAFreshState) {
     // Only the first frame (sequence 0, expected 1) counts a gap.
     EXPECT_EQ(receiver->rx_sequence_gap_count, 1u);
 }
+
+namespace {
+
+// The receive table transcribed row by row, with the checksum taken word by
+// word from its definition; nothing of the unit's own code is used. The
+// unit's inline body path, its out-of-line edge handler and its block helper
+// must leave the block exactly as this does, byte for byte.
+uint32_t ReferenceChecksum(const uint8_t* data, size_t length) {
+    uint16_t high = 0;
+    uint16_t low = 0;
+    for (size_t i = 0; i < length; i += 2) {
+        const uint16_t word = static_cast<uint16_t>((data[i] << 8) | (i + 1 < length ? data[i + 1] : 0));
+        high = static_cast<uint16_t>(high ^ word);
+        low = static_cast<uint16_t>(((low << 1) | (low >> 15)) ^ word);
+    }
+    return (static_cast<uint32_t>(high) << 16) | low;
+}
+
+void ReferenceStore(ssp_state_t* s, uint8_t byte) {
+    s->rx_buffer[s->rx_index] = byte;
+    s->rx_index = static_cast<uint16_t>(s->rx_index + 1);
+}
+
+uint8_t* ReferenceRx(ssp_state_t* s, uint8_t byte) {
+    switch (s->rx_state) {
+        case 0:
+            if (byte == 0xC1) {
+                s->rx_buffer[0] = byte;
+                s->rx_index = 1;
+                s->rx_state = 1;
+            } else {
+                s->rx_index = 0;
+            }
+            return nullptr;
+        case 1:
+            if (byte == 0xFB) {
+                ReferenceStore(s, byte);
+                s->rx_state = 2;
+            } else {
+                s->rx_state = 0;
+            }
+            return nullptr;
+        case 2:
+            if (byte > (s->max_payload >> 8)) {
+                ++s->rx_length_error_count;
+                s->rx_state = 0;
+            } else {
+                ReferenceStore(s, byte);
+                s->rx_length = static_cast<uint16_t>(byte * 256);
+                s->rx_state = 3;
+            }
+            return nullptr;
+        case 3:
+            if (byte > s->max_payload - s->rx_length) {
+                ++s->rx_length_error_count;
+                s->rx_state = 0;
+            } else {
+                ReferenceStore(s, byte);
+                s->rx_length = static_cast<uint16_t>(s->rx_length + byte);
+                s->rx_state = 4;
+            }
+            return nullptr;
+        case 4:
+            ReferenceStore(s, byte);
+            if (s->rx_index == s->rx_length + 5) {
+                s->rx_state = 5;
+            }
+            return nullptr;
+        case 5:
+            ReferenceStore(s, byte);
+            s->rx_checksum = (s->rx_checksum << 8) | byte;
+            if (s->rx_index == s->rx_length + 8) {
+                s->rx_state = 6;
+            }
+            return nullptr;
+        case 6: {
+            ReferenceStore(s, byte);
+            s->rx_checksum = (s->rx_checksum << 8) | byte;
+            s->rx_state = 0;
+            if (s->rx_buffer[4] != static_cast<uint8_t>(s->rx_last_sequence + 1)) {
+                ++s->rx_sequence_gap_count;
+            }
+            s->rx_last_sequence = s->rx_buffer[4];
+            if (ReferenceChecksum(s->rx_buffer, s->rx_length + 5u) != s->rx_checksum) {
+                ++s->rx_checksum_error_count;
+                return nullptr;
+            }
+            ++s->rx_good_frame_count;
+            return s->rx_buffer + 5;
+        }
+        default:
+            s->rx_state = 0;
+            return nullptr;
+    }
+}
+
+// Every field but the buffers; cheap enough to run after each byte.
+::testing::AssertionResult SameFields(const ssp_state_t& a, const ssp_state_t& b) {
+    const bool same =
+        a.tx_frame_count == b.tx_frame_count && a.rx_good_frame_count == b.rx_good_frame_count &&
+        a.rx_checksum_error_count == b.rx_checksum_error_count &&
+        a.rx_sequence_gap_count == b.rx_sequence_gap_count &&
+        a.rx_length_error_count == b.rx_length_error_count && a.rx_state == b.rx_state &&
+        a.rx_index == b.rx_index && a.rx_length == b.rx_length && a.rx_last_sequence == b.rx_last_sequence &&
+        a.tx_sequence == b.tx_sequence && a.rx_checksum == b.rx_checksum && a.max_payload == b.max_payload;
+    if (same) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "counters " << a.rx_good_frame_count << "/" << b.rx_good_frame_count << " "
+           << a.rx_checksum_error_count << "/" << b.rx_checksum_error_count << " " << a.rx_sequence_gap_count
+           << "/" << b.rx_sequence_gap_count << " " << a.rx_length_error_count << "/"
+           << b.rx_length_error_count << ", state " << a.rx_state << "/" << b.rx_state << ", index "
+           << a.rx_index << "/" << b.rx_index << ", length " << a.rx_length << "/" << b.rx_length
+           << ", last sequence " << int{a.rx_last_sequence} << "/" << int{b.rx_last_sequence} << ", checksum "
+           << a.rx_checksum << "/" << b.rx_checksum;
+}
+
+::testing::AssertionResult SameBlock(const ssp_state_t& a, const ssp_state_t& b) {
+    ::testing::AssertionResult fields = SameFields(a, b);
+    if (!fields) {
+        return fields;
+    }
+    if (std::memcmp(a.rx_buffer, b.rx_buffer, sizeof(a.rx_buffer)) != 0) {
+        return ::testing::AssertionFailure() << "rx buffers differ";
+    }
+    if (std::memcmp(a.tx_buffer, b.tx_buffer, sizeof(a.tx_buffer)) != 0) {
+        return ::testing::AssertionFailure() << "tx buffers differ";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Bytes that steer the parser: start bytes, length bytes at and around the
+// limits, and the rest at random.
+uint8_t SteeringByte(std::mt19937& random) {
+    static const uint8_t kSteering[] = {0xC1, 0xC1, 0xFB, 0xFB, 0x00, 0x01, 0x05, 0x06, 0xF7, 0xF8, 0xFF};
+    std::uniform_int_distribution<int> pick(0, 2 * static_cast<int>(sizeof(kSteering)) - 1);
+    const int choice = pick(random);
+    if (choice < static_cast<int>(sizeof(kSteering))) {
+        return kSteering[choice];
+    }
+    return static_cast<uint8_t>(random());
+}
+
+// A stream for the given maximum: good frames at the limits and in between,
+// frames corrupted anywhere (the length field included), frames cut short,
+// over-long headers, doubled start bytes and steering junk.
+Bytes MakeDifferentialStream(std::mt19937& random, uint16_t max_payload, size_t target_size) {
+    std::uniform_int_distribution<int> kind(0, 9);
+    Bytes stream;
+    uint8_t sequence = 1;
+    auto payload_length = [&]() -> size_t {
+        switch (random() % 4) {
+            case 0:
+                return 0;
+            case 1:
+                return max_payload;
+            case 2:
+                return random() % (static_cast<size_t>(max_payload) + 1);
+            default:
+                return random() % (std::min<size_t>(max_payload, 40) + 1);
+        }
+    };
+    auto append = [&stream](const Bytes& bytes) { stream.insert(stream.end(), bytes.begin(), bytes.end()); };
+    while (stream.size() < target_size) {
+        // Mostly the expected sequence number, sometimes a jump.
+        const uint8_t frame_sequence = random() % 5 == 0 ? static_cast<uint8_t>(random()) : sequence;
+        sequence = static_cast<uint8_t>(frame_sequence + 1);
+        Bytes frame = MakeFrame(RandomBytes(random, payload_length()), frame_sequence);
+        switch (kind(random)) {
+            case 0:
+            case 1:
+            case 2:
+                append(frame);
+                break;
+            case 3:  // one byte flipped anywhere, the length field included
+                frame[random() % frame.size()] ^= static_cast<uint8_t>(1u << (random() % 8));
+                append(frame);
+                break;
+            case 4:  // cut short, then whatever follows
+                frame.resize(random() % frame.size());
+                append(frame);
+                break;
+            case 5: {  // a length one above the maximum, split at either byte
+                const unsigned length = max_payload + 1u;
+                append({0xC1, 0xFB, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+                break;
+            }
+            case 6:  // a doubled start byte in front of a good frame
+                stream.push_back(0xC1);
+                append(frame);
+                break;
+            case 7:  // a length field above anything
+                append({0xC1, 0xFB, static_cast<uint8_t>(random()), static_cast<uint8_t>(random())});
+                break;
+            default: {
+                const size_t junk = random() % 48;
+                for (size_t i = 0; i < junk; ++i) {
+                    stream.push_back(SteeringByte(random));
+                }
+                break;
+            }
+        }
+    }
+    return stream;
+}
+
+}  // namespace
+
+TEST(SspDifferential, ByteAndBlockFeedingMatchThePlainTableOnRandomStreams) {
+    const uint16_t maxima[] = {1527, 0, 1, 255, 256, 257, 300, 1280, 1526};
+    uint32_t good = 0;
+    uint32_t checksum_errors = 0;
+    uint32_t gaps = 0;
+    uint32_t length_errors = 0;
+    for (uint32_t seed = 1; seed <= 400; ++seed) {
+        SCOPED_TRACE(::testing::Message() << "seed " << seed);
+        std::mt19937 random(seed);
+        const uint16_t requested = seed % 10 == 0 ? static_cast<uint16_t>(random()) : maxima[seed % 9];
+        const Bytes stream = MakeDifferentialStream(random, std::min<uint16_t>(requested, 1527), 12000);
+
+        auto reference = std::make_unique<ssp_state_t>();
+        auto by_byte = std::make_unique<ssp_state_t>();
+        auto by_block = std::make_unique<ssp_state_t>();
+        for (ssp_state_t* s : {reference.get(), by_byte.get(), by_block.get()}) {
+            std::memset(s, 0x5A, sizeof(*s));
+            ssp_init(s, requested);
+        }
+        ASSERT_EQ(reference->max_payload, std::min<uint16_t>(requested, 1527));
+        // Both tx buffers stay as ssp_init left them; the reference never writes one.
+
+        size_t offset = 0;
+        while (offset < stream.size()) {
+            // Now and then the read boundary also restarts the parser or finds
+            // a state value outside the table, in all three blocks alike.
+            const unsigned event = random() % 64;
+            if (event == 0) {
+                for (ssp_state_t* s : {reference.get(), by_byte.get(), by_block.get()}) {
+                    ssp_protocol_restart(s);
+                }
+            } else if (event == 1) {
+                const uint32_t stray = random() % 2 == 0 ? 7u : 0xFFFFFFFFu;
+                reference->rx_state = by_byte->rx_state = by_block->rx_state = stray;
+            }
+            const size_t read = std::min(stream.size() - offset, static_cast<size_t>(1 + random() % 2000));
+            const size_t end = offset + read;
+            while (offset < end) {
+                size_t consumed = 0;
+                const uint8_t* block_payload =
+                    ssp_rx_protocol_block(by_block.get(), stream.data() + offset, end - offset, &consumed);
+                ASSERT_GT(consumed, 0u);
+                ASSERT_LE(consumed, end - offset);
+                for (size_t i = 0; i < consumed; ++i) {
+                    const uint8_t byte = stream[offset + i];
+                    const uint8_t* expected = ReferenceRx(reference.get(), byte);
+                    const uint8_t* actual = ssp_rx_protocol(by_byte.get(), byte);
+                    ASSERT_EQ(expected == nullptr, actual == nullptr) << "at byte " << offset + i;
+                    ASSERT_TRUE(SameFields(*reference, *by_byte)) << "at byte " << offset + i;
+                    if (expected != nullptr) {
+                        ASSERT_EQ(actual, by_byte->rx_buffer + 5);
+                        ASSERT_EQ(0, std::memcmp(expected, actual, reference->rx_length));
+                    }
+                    // The block helper stops on the byte that completes a good
+                    // frame, and only there.
+                    const bool last = i + 1 == consumed;
+                    ASSERT_EQ(expected != nullptr, last && block_payload != nullptr)
+                        << "at byte " << offset + i;
+                }
+                offset += consumed;
+                if (block_payload != nullptr) {
+                    ASSERT_EQ(block_payload, by_block->rx_buffer + 5);
+                    ASSERT_EQ(0, std::memcmp(block_payload, reference->rx_buffer + 5, reference->rx_length));
+                }
+                ASSERT_TRUE(SameBlock(*reference, *by_block)) << "after byte " << offset;
+            }
+            ASSERT_TRUE(SameBlock(*reference, *by_byte)) << "after byte " << offset;
+        }
+        good += reference->rx_good_frame_count;
+        checksum_errors += reference->rx_checksum_error_count;
+        gaps += reference->rx_sequence_gap_count;
+        length_errors += reference->rx_length_error_count;
+    }
+    // The streams reached every outcome the table has.
+    EXPECT_GT(good, 1000u);
+    EXPECT_GT(checksum_errors, 1000u);
+    EXPECT_GT(gaps, 1000u);
+    EXPECT_GT(length_errors, 1000u);
+}
