@@ -99,6 +99,9 @@ uint8_t* TrickleBuffer_Consume(trickle_buffer_consumer_t* consumer, const uint8_
                     counts = false;
                     break;
                 }
+                // Between messages the write position is at the start anyway;
+                // setting it again lets a block copied between messages go on.
+                consumer->write_position = consumer->message;
                 consumer->remaining = chunk[i];
                 stores = true;
                 consumer->state = kTrickleLengthStored;

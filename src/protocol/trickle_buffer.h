@@ -27,9 +27,9 @@ struct trickle_buffer_consumer_t {
     uint32_t state;
     uint8_t message[kTrickleMaxMessageLength];
     uint8_t remaining;
-    // Points into this block's own message buffer: a copied block must be
-    // re-initialised before use (a stray pointer is detected and treated as a
-    // lost chunk).
+    // Points into this block's own message buffer. A block copied between
+    // messages goes on as usual; one copied in the middle of a message has a
+    // stray pointer, which is detected and treated as a lost chunk.
     uint8_t* write_position;
 };
 

@@ -183,6 +183,21 @@ TEST_F(TrickleBufferTest, CopiedBlockWithForeignWritePositionIsNotWrittenThrough
     EXPECT_EQ(copy.write_position, copy.message);
 }
 
+TEST_F(TrickleBufferTest, BlockCopiedBetweenMessagesGoesOn) {
+    EXPECT_EQ(Feed({0x02, 0x10}), (Bytes{0x02, 0x10}));
+    trickle_buffer_consumer_t copy = consumer_;
+    const Bytes original_message(consumer_.message, consumer_.message + sizeof(consumer_.message));
+    const uint8_t chunk[] = {0x04, 0xA1, 0xA2, 0xA3};
+    uint16_t total = 0;
+    uint8_t* out = TrickleBuffer_Consume(&copy, chunk, sizeof(chunk), &total);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(Bytes(out, out + total), (Bytes{0x04, 0xA1, 0xA2, 0xA3}));
+    std::free(out);
+    EXPECT_EQ(Bytes(consumer_.message, consumer_.message + sizeof(consumer_.message)), original_message);
+    EXPECT_EQ(copy.state, kTrickleBetweenMessages);
+    EXPECT_EQ(copy.write_position, copy.message);
+}
+
 TEST_F(TrickleBufferTest, NullArgumentsAreHarmless) {
     const uint8_t chunk[] = {0x01};
     uint16_t total = 9;
