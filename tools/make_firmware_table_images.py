@@ -1,18 +1,23 @@
 #!/usr/bin/env python3
 """Builds the raw images behind the rows of the built-in firmware table.
 
-Until real release hashes are entered, each row of the table of known raw
-images names a small generated image: the row's release text followed by a
-line feed, repeated. This script prints the table rows (SHA-1 key, release
-text, version number, target hardware code) as they stand in
-src/protocol/unwrapped_firmware_state.cpp and, given a folder, writes the
-images there. The firmware tests build the same images in memory.
+The rows of the table of known raw images are our own test data, not product
+releases: each key is the SHA-1 of a small generated stand-in image whose text
+says what it is (STAND_IN_PREFIX, then the row's release text and a line feed,
+repeated), so that no real file can be taken for one of them by accident and
+a stand-in that is opened shows that it is no firmware. This script prints the
+table rows (SHA-1 key, release text, version number, target hardware code) as
+they stand in src/protocol/unwrapped_firmware_state.cpp and, given a folder,
+writes the images there under names that begin with "stand-in_". The firmware
+tests build the same images in memory.
 
     tools/make_firmware_table_images.py [OUTPUT_DIR]
 """
 import hashlib
 import os
 import sys
+
+STAND_IN_PREFIX = "Vorav stand-in test image, not device firmware: "
 
 # (model text, release, version number, target hardware code, image text, repeats)
 ROWS = [
@@ -29,7 +34,7 @@ ROWS = [
 
 
 def image(text, repeats):
-    return ((text + "\n") * repeats).encode("ascii")
+    return ((STAND_IN_PREFIX + text + "\n") * repeats).encode("ascii")
 
 
 def main():
@@ -41,7 +46,7 @@ def main():
         print(f'{{"{key}", {{"{release_text}", {version}, {hardware}}}}},')
         if out:
             os.makedirs(out, exist_ok=True)
-            name = release_text.replace(" ", "_") + ".bin"
+            name = "stand-in_" + release_text.replace(" ", "_") + ".bin"
             with open(os.path.join(out, name), "wb") as f:
                 f.write(data)
 

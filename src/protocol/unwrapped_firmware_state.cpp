@@ -15,18 +15,22 @@ const std::map<QString, FIRMWARE_DETAILS_T> hash_to_release_str_map =
     UnwrappedFirmwareState::LoadHashToUnwrappedFirmwareMap();
 
 std::map<QString, FIRMWARE_DETAILS_T> UnwrappedFirmwareState::LoadHashToUnwrappedFirmwareMap() {
-    // Each key names a generated stand-in image (tools/make_firmware_table_images.py
-    // prints these rows) until the hashes of the real releases are entered.
+    // These rows are our own test data, not product releases. Each key is the
+    // SHA-1 of a stand-in image that tools/make_firmware_table_images.py makes
+    // (and prints these rows for): a text that begins "Vorav stand-in test
+    // image, not device firmware: ", so no real file matches a row by accident
+    // and a stand-in that is opened says it is none. The hashes of the real
+    // releases replace them when they are known.
     const std::pair<const char*, FIRMWARE_DETAILS_T> rows[] = {
-        {"ba29eec7f3b96c7a9ffb5792337466318e90e164", {"VORAV-SMA 1.0.1 REL-0.5.0.0", 2, 1}},
-        {"9bf93193fcb9e9df7d04565170f99267e9595598", {"VORAV-SMA 1.0.1 REL-0.5.0.1", 3, 1}},
-        {"04b49f00b768868173dc7a983b06526b64e12bce", {"VORAV-SMA 1.0.1 REL-0.5.0.2", 4, 1}},
-        {"bc7fe8b4fb320bfa5482057406029fc924385dca", {"VORAV-Ceramic 1.0.0 REL-0.5.0.0", 2, 2}},
-        {"29caecdd67f6bed221ae0a63ca652ac24f6343d8", {"VORAV-Ceramic 1.0.0 REL-0.5.0.1", 3, 2}},
+        {"81805cdad04e500907e06c447134f80ab1613246", {"VORAV-SMA 1.0.1 REL-0.5.0.0", 2, 1}},
+        {"41d70659534f51d801d15984a03dc442849e2474", {"VORAV-SMA 1.0.1 REL-0.5.0.1", 3, 1}},
+        {"54623881fc87a99eac6119aebef04455709e7330", {"VORAV-SMA 1.0.1 REL-0.5.0.2", 4, 1}},
+        {"53fbc3f3bcd2894cb3b55707501e18d1c0f33889", {"VORAV-Ceramic 1.0.0 REL-0.5.0.0", 2, 2}},
+        {"94d0ad3e74fcac56503795f1462e182226b376bf", {"VORAV-Ceramic 1.0.0 REL-0.5.0.1", 3, 2}},
         // One image serves the USB model's and the tag's release 0.5.0.2; the
         // tag's row, entered last, is the one kept.
-        {"ded8ae0ed275c4292d798fa3dd5ba07794469f93", {"VORAV-Ceramic 1.0.0 REL-0.5.0.2", 4, 2}},
-        {"ded8ae0ed275c4292d798fa3dd5ba07794469f93", {"VORAV-Tag 1.0.0 REL-0.5.0.2", 4, 3}},
+        {"8c9c9fd96d6b47971a71fe3f60fbf40a862768cc", {"VORAV-Ceramic 1.0.0 REL-0.5.0.2", 4, 2}},
+        {"8c9c9fd96d6b47971a71fe3f60fbf40a862768cc", {"VORAV-Tag 1.0.0 REL-0.5.0.2", 4, 3}},
     };
     std::map<QString, FIRMWARE_DETAILS_T> table;
     for (const auto& row : rows) {

@@ -57,10 +57,13 @@ QByteArray Footer(const QByteArray& image, const FooterFields& fields) {
     return footer;
 }
 
-// The stand-in raw image of a table row: its text and a line feed, repeated
-// (as tools/make_firmware_table_images.py writes it).
+// The stand-in raw image of a table row: a line that says it is a stand-in and
+// names the release, repeated (as tools/make_firmware_table_images.py writes it).
 QByteArray TableImage(const char* text, int repeats) {
-    return QByteArray(text).append('\n').repeated(repeats);
+    return QByteArray("Vorav stand-in test image, not device firmware: ")
+        .append(text)
+        .append('\n')
+        .repeated(repeats);
 }
 
 class FirmwareImageTest : public ::testing::Test {
@@ -224,6 +227,24 @@ TEST(FirmwareTable, HoldsSixEntriesKeyedByLowerCaseSha1Text) {
         EXPECT_EQ(row.first.size(), 40);
         EXPECT_EQ(row.first, row.first.toLower());
         EXPECT_NE(row.second.release_text.find(" REL-0.5.0."), std::string::npos);
+    }
+}
+
+TEST_F(FirmwareImageTest, OnlyTheStandInImagesMatchTheTable) {
+    for (const auto& row : hash_to_release_str_map) {
+        const char* release_text = row.second.release_text.c_str();
+        // Every row is a stand-in that says so in its own bytes.
+        const QString one = QString::fromLatin1(Sha1(TableImage(release_text, 1)).toHex());
+        const QString sixteen = QString::fromLatin1(Sha1(TableImage(release_text, 16)).toHex());
+        EXPECT_TRUE(row.first == one || row.first == sixteen) << release_text;
+        // A plain file that merely names a release is not taken for its image.
+        for (int repeats : {1, 16}) {
+            std::string printed;
+            auto file = Load(
+                WriteFile("release.txt", QByteArray(release_text).append('\n').repeated(repeats)), &printed);
+            EXPECT_EQ(printed, "");
+            ExpectNullAnswers(file.get());
+        }
     }
 }
 
