@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "protocol/byte_order.h"
 #include "protocol/cbin_version1_firmware_state.h"
 #include "protocol/null_firmware_file_state.h"
 #include "protocol/rezedor_evoderev_edar.h"
@@ -64,6 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(row != hash_to_release_str_map.end());
             Check(file.GetVersionString() == row->second.release_text);
             Check(state->GetVersionNumber(&file) == row->second.version_number);
+            Check(state->GetTargetHardware(&file) == row->second.target_hardware_code);
+            Check(state->GetWrapperVersion(&file) == 0);
         } else {
             Check(state == CBinVersion1FirmwareState::Instance());
             Check(size >= 256 && firmware == contents.left(static_cast<int>(size) - 256));
@@ -71,6 +74,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(contents.mid(static_cast<int>(size) - 256, 12) == "VEVURIZ-CBIN" &&
                   contents[static_cast<int>(size) - 256 + 12] == '\0');
             Check(file.GetVersionString().empty());
+            // The footer fields, read here straight from the bytes.
+            const uint8_t* footer = data + size - 256;
+            Check(sha1 == contents.mid(static_cast<int>(size) - 256 + 14, 20));
+            Check(state->GetWrapperVersion(&file) == wire::read_be16(footer + 12));
+            Check(state->GetVersionNumber(&file) == wire::read_be32(footer + 34));
+            Check(state->GetTargetHardware(&file) ==
+                  ((static_cast<uint32_t>(footer[38]) << 24) | (static_cast<uint32_t>(footer[39]) << 16)));
         }
     }
     close(fd);
