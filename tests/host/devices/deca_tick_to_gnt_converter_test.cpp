@@ -50,6 +50,28 @@ TEST_F(DecaTickToGntConverterLine, MeasuresTheRateFromTheLatestTwoPairsOnly) {
     EXPECT_EQ(converter_.DecaTicksToGnt(3500 * kTicksPerUnit), 9000);
 }
 
+TEST(DecaTickToGntConverterRounding, HalvesRoundAwayFromZero) {
+    DecaTickToGntConverter converter;
+    // Two ticks of 65535 per unit: half a unit per 65535 ticks.
+    converter.Update(10 * kTicksPerUnit, 100);
+    converter.Update(12 * kTicksPerUnit, 101);
+    EXPECT_EQ(converter.DecaTicksToGnt(11 * kTicksPerUnit), 101);  // +0.5
+    EXPECT_EQ(converter.DecaTicksToGnt(9 * kTicksPerUnit), 99);    // -0.5
+    EXPECT_EQ(converter.DecaTicksToGnt(13 * kTicksPerUnit), 102);  // +1.5
+    EXPECT_EQ(converter.DecaTicksToGnt(7 * kTicksPerUnit), 98);    // -1.5
+}
+
+TEST(DecaTickToGntConverterRounding, DividesBeforeMultiplyingByTheRate) {
+    DecaTickToGntConverter converter;
+    converter.Update(0, 0);
+    converter.Update(6, 1);
+    // Exactly 24.5 units on paper; the distance is divided by 65535 before it
+    // is multiplied by the rate (65535 / 6 units per 65535 ticks), which lands
+    // just below 24.5 in doubles.
+    EXPECT_EQ(converter.DecaTicksToGnt(147), 24);
+    EXPECT_EQ(converter.DecaTicksToGnt(153), 26);  // 25.5 on paper, and in doubles
+}
+
 TEST(DecaTickToGntConverterWrap, TickTimesAcrossThe40BitWrap) {
     DecaTickToGntConverter converter;
     const int64_t before_wrap = kWrap - 100 * kTicksPerUnit;
