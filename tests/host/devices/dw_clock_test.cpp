@@ -113,6 +113,17 @@ TEST_F(DwClockInterpolation, TruncatesTheInterpolatedTime) {
     EXPECT_EQ(clock_.ToGlobalInterp(6999), 2998);      // 2998.001
 }
 
+TEST(DwClockOrderOfOperations, DividesTheLocalSpansBeforeScalingByTheMasterSpan) {
+    DwClock clock;
+    ASSERT_TRUE(clock.Update(0, 5000, 0.0, 0.0));
+    ASSERT_TRUE(clock.Update(49, 5049, 0.0, 0.0));
+    // 49 x (1 / 49) is just below 1 in doubles and truncates to 0, where
+    // (49 x 1) / 49 would give 1.
+    EXPECT_EQ(clock.ToGlobalInterp(5001), 0);
+    EXPECT_EQ(clock.ToGlobalInterp(5032), 31);
+    EXPECT_EQ(clock.ToGlobalInterp(5003), 3);  // 49 x (3 / 49) comes out whole
+}
+
 TEST_F(DwClockInterpolation, AddsTheMasterDistanceOffset) {
     GlobalSpeedOfLight speed(kSpeedOfLight);
     clock_.SetMasterDistTickOffset(Position(0.0f, 0.0f, 0.0f), Position(3.0f, 4.0f, 0.0f));
