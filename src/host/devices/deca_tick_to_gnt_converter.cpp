@@ -18,8 +18,9 @@ namespace {
 constexpr uint64_t kDeviceTimeWrap = uint64_t{1} << 40;
 constexpr uint64_t kDeviceTimeMask = kDeviceTimeWrap - 1;
 constexpr double kMaxUnwrappedDistance = 549755813887.0;  // 2^39 - 1
-// Network time counts units of 2^16 device ticks; the divisor 65535 of the
-// rate and of the interpolated distance cancels out.
+// Both the tick span and the distance from the previous sync are divided by
+// it, so it cancels out of the line; the order of those operations still
+// decides the last bit, and with it how a result near a half rounds.
 constexpr double kTicksPerUnit = 65535.0;
 // Stands in for a zero tick span (two syncs with the same master time).
 constexpr double kZeroSpanReplacement = 1e-9;
