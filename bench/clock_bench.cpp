@@ -7,7 +7,6 @@
 
 #include "host/devices/deca_tick_to_gnt_converter.h"
 #include "host/devices/dw_clock.h"
-#include "host/dpu/occlusion_weighting_table.h"
 #include "host/dpu/signal_quality.h"
 #include "host/dpu/signal_strength_data.h"
 
@@ -16,17 +15,20 @@ namespace {
 constexpr int64_t kWrap = int64_t{1} << 40;
 constexpr int64_t kSyncPeriodTicks = 6389760000;  // 100 ms of device ticks
 
-// Local times spread over the sync window and a little beyond it, across the
-// 40-bit wrap, so the interpolation never sees one repeated input.
+// Local times spread over the sync window and a tenth of a period beyond it,
+// across the 40-bit wrap, so the interpolation never sees one repeated input.
 void BM_ToGlobalInterp(benchmark::State& state) {
     DwClock clock;
     const int64_t previous_local = kWrap - kSyncPeriodTicks / 2;
     clock.Update(1000000, previous_local, -80.0, -78.0);
     clock.Update(1000000 + kSyncPeriodTicks + 3, (previous_local + kSyncPeriodTicks) % kWrap, -80.0, -78.0);
-    int64_t local = previous_local;
+    const int64_t reach = kSyncPeriodTicks + kSyncPeriodTicks / 10;
+    int64_t elapsed = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(clock.ToGlobalInterp(local));
-        local = (local + 7919113) & (kWrap - 1);
+        benchmark::DoNotOptimize(clock.ToGlobalInterp((previous_local + elapsed) & (kWrap - 1)));
+        elapsed += 7919113;
+        if (elapsed >= reach)
+            elapsed -= reach;
     }
     state.SetItemsProcessed(state.iterations());
 }
