@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "protocol/trickle_buffer.h"
+#include "protocol/trickle_buffer_consumer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "protocol/trickle_buffer.h"
+#include "protocol/trickle_buffer_consumer.h"
 
 #include <cstdlib>
 #include <cstring>
