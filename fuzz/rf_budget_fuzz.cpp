@@ -55,7 +55,13 @@ void CheckBudget(const RfSchedulerSettings& budget, double rate, uint32_t wirele
     if (status > 4) {
         std::abort();
     }
-    if ((!std::isfinite(rate) || !(rate > 0.0)) && status != 1) {
+    // Not computed exactly when the rate is 0, below 0 or NaN, or when the
+    // beacon fits but the cycle would not fit 32 bits.
+    if (!(rate > 0.0) && status != 1) {
+        std::abort();
+    }
+    if (status == 1 && rate > 0.0 &&
+        (budget.GetBeaconPayloadSize() + 6 > 1021 || 1000000.0 / rate * 0.975 < 4294967296.0)) {
         std::abort();
     }
     if (status != 0) {

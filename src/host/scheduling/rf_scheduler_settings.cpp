@@ -1,7 +1,6 @@
 #include "host/scheduling/rf_scheduler_settings.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "config/flat_settings_interface.h"
 
@@ -9,15 +8,12 @@ namespace {
 
 constexpr double kUsecToGnt = 0.975;
 
-// The location cycle in Gnt for a sync rate in hertz, or false when the rate
-// gives none: the conversion to 32 bits is only defined for a finite value
-// in range, so the rate is checked before anything is computed from it.
+// The location cycle in Gnt for a positive sync rate in hertz, or false when
+// it does not fit 32 bits (a rate below about 2.3e-4 Hz): that conversion
+// has no defined result. An infinite rate gives a cycle of 0.
 bool LocationCycleForRate(double rate, uint32_t* cycle) {
-    if (!std::isfinite(rate) || !(rate > 0.0)) {
-        return false;
-    }
     const double gnt = 1000000.0 / rate * kUsecToGnt;
-    if (!(gnt < 4294967296.0)) {
+    if (!(gnt >= 0.0 && gnt < 4294967296.0)) {
         return false;
     }
     *cycle = static_cast<uint32_t>(gnt);
@@ -36,10 +32,11 @@ RfSchedulerSettings::RfSchedulerSettings(Settings* settings) {
     bool flags[6];
     _SetEnabledSensors(flags, sensors);
 
+    // A rate of 0, below 0 or not a number sizes neither the cycle nor the
+    // beacon: nothing is computed.
     const double rate = flat.GetSyncRate();
-    uint32_t cycle;
-    if (!LocationCycleForRate(rate, &cycle)) {
-        return;  // status stays "not computed"
+    if (!(rate > 0.0)) {
+        return;
     }
 
     beacon_payload_size_ = packet_size_calculator_.ComputeBeaconPayloadSize(
@@ -58,6 +55,12 @@ RfSchedulerSettings::RfSchedulerSettings(Settings* settings) {
     const uint16_t anchors =
         static_cast<uint16_t>(std::min<uint32_t>(flat.GetNumberOfActiveWirelessAnchors(), 0xFFFF));
 
+    // Checked only here, after the beacon: a slow rate whose beacon is too
+    // long reports that, as it would with a cycle that fits.
+    uint32_t cycle;
+    if (!LocationCycleForRate(rate, &cycle)) {
+        return;  // status stays "not computed"
+    }
     _SetControlSegmentSlottimes(static_cast<dw_prf_mode_t>(flat.GetRfSettings().prf_flag), rate);
     slot_times_[kSlotTagBeacon] = slottime_calculator_.ComputePacketGnt(beacon_size);
 

@@ -17,9 +17,9 @@ class RfSchedulerSettings {
   public:
     enum Status : uint8_t {
         kStatusOk = 0,
-        // Nothing computed: default-constructed, no settings, or a sync rate
-        // that gives no location cycle (0, negative, not a number, infinite,
-        // or so small that the cycle exceeds 32 bits).
+        // Nothing computed: default-constructed, no settings, a sync rate of
+        // 0, below 0 or not a number, or a beacon that fits at a rate so slow
+        // that the cycle exceeds 32 bits. An infinite rate gives a cycle of 0.
         kStatusNotComputed = 1,
         kStatusBeaconTooLong = 2,  // payload + 6 exceeds 1021 bytes
         kStatusNoTagFits = 3,

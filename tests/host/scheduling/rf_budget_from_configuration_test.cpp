@@ -63,8 +63,8 @@ TEST(RfBudgetFromConfiguration, MissingOrUnusableTagRateIsRefused) {
     network.remove("scheduler options");
     EXPECT_EQ(BudgetOf(network).GetStatus(), 1);
 
-    for (const char* options : {R"({"tag rate": 0})", R"({"tag rate": -2.5})", R"({"tag rate": "ten"})",
-                                R"({})", R"({"tag rate": 1e-9})"}) {
+    for (const char* options :
+         {R"({"tag rate": 0})", R"({"tag rate": -2.5})", R"({"tag rate": "ten"})", R"({})"}) {
         network["scheduler options"] = QJsonDocument::fromJson(options).object();
         const RfSchedulerSettings budget = BudgetOf(network);
         EXPECT_EQ(budget.GetStatus(), 1) << options;
@@ -78,6 +78,10 @@ TEST(RfBudgetFromConfiguration, ExtremeButValidTagRatesGiveAStatus) {
     EXPECT_EQ(BudgetOf(network).GetStatus(), 3);  // a cycle of 0
     network["scheduler options"] = QJsonDocument::fromJson(R"({"tag rate": 0.001})").object();
     EXPECT_EQ(BudgetOf(network).GetStatus(), 2);  // the sensors fill far more than one beacon
+    // So slow that the cycle would not fit 32 bits; the beacon is too long first.
+    network["scheduler options"] = QJsonDocument::fromJson(R"({"tag rate": 1e-9})").object();
+    EXPECT_EQ(BudgetOf(network).GetStatus(), 2);
+    EXPECT_EQ(BudgetOf(network).GetLocationCycle(), 0u);
 }
 
 }  // namespace

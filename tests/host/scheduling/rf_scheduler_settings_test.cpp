@@ -247,17 +247,14 @@ TEST_F(RfBudgetTest, CycleTooShortForAnyBeacon) {
     EXPECT_EQ(RfSchedulerSettings(&settings).GetStatus(), 3);
 }
 
-TEST_F(RfBudgetTest, RatesWithoutALocationCycleAreNotComputed) {
+TEST_F(RfBudgetTest, RatesOfZeroOrBelowAreNotComputed) {
     SetSensors(kGyro | kAccel, 9, 1, 0);
     AddAnchors(4);
     const double bad_rates[] = {0.0,
                                 -0.0,
                                 -10.0,
                                 std::numeric_limits<double>::quiet_NaN(),
-                                std::numeric_limits<double>::infinity(),
                                 -std::numeric_limits<double>::infinity(),
-                                std::numeric_limits<double>::denorm_min(),
-                                1e-5,  // 9.75e10 units: beyond 32 bits
                                 -std::numeric_limits<double>::max()};
     for (double rate : bad_rates) {
         network()->SetSyncRate(rate);
@@ -265,7 +262,53 @@ TEST_F(RfBudgetTest, RatesWithoutALocationCycleAreNotComputed) {
         EXPECT_EQ(budget.GetStatus(), 1) << rate;
         EXPECT_EQ(budget.GetLocationCycle(), 0u) << rate;
         EXPECT_EQ(budget.GetMaxNumTags(), 0) << rate;
+        EXPECT_EQ(budget.GetBeaconPayloadSize(), 0) << rate;
     }
+}
+
+TEST_F(RfBudgetTest, SlowRateChecksTheBeaconBeforeTheCycle) {
+    // Gyroscope alone, rate divisor 256, subsample 255: x = 39 / 255 x 1.05.
+    SetSensors(kGyro, 255, 255, 0);
+    // At 1e-5 Hz the beacon (2 + 16058.8 -> 16061 bytes) is too long; that
+    // is found before the cycle, which would not fit 32 bits.
+    network()->SetSyncRate(1e-5);
+    const RfSchedulerSettings too_long(&settings);
+    EXPECT_EQ(too_long.GetBeaconPayloadSize(), 16061);
+    EXPECT_EQ(too_long.GetStatus(), 2);
+    // At 2e-4 Hz the beacon fits (805 bytes) but the cycle of 4.875e9 units
+    // does not fit 32 bits: nothing more is computed.
+    network()->SetSyncRate(2e-4);
+    const RfSchedulerSettings no_cycle(&settings);
+    EXPECT_EQ(no_cycle.GetBeaconPayloadSize(), 805);
+    EXPECT_EQ(no_cycle.GetStatus(), 1);
+    EXPECT_EQ(no_cycle.GetLocationCycle(), 0u);
+    ExpectSlots(no_cycle, {0, 0, 0, 0, 0});
+    // No sensor: the beacon always fits, so only the cycle decides.
+    SetSensors(0, 9, 1, 0);
+    for (double rate : {1e-5, std::numeric_limits<double>::denorm_min()}) {
+        network()->SetSyncRate(rate);
+        EXPECT_EQ(RfSchedulerSettings(&settings).GetStatus(), 1) << rate;
+    }
+    // A payload beyond 16 bits saturates and reads as too long.
+    SetSensors(kGyro | kAccel, 9, 1, 0);
+    network()->SetSyncRate(std::numeric_limits<double>::denorm_min());
+    const RfSchedulerSettings saturated(&settings);
+    EXPECT_EQ(saturated.GetBeaconPayloadSize(), 0xFFFF);
+    EXPECT_EQ(saturated.GetStatus(), 2);
+}
+
+TEST_F(RfBudgetTest, InfiniteRateGivesACycleOfZero) {
+    // x / rate is 0: the payload is 2 bytes, raised to the least of 5.
+    SetSensors(kGyro | kAccel, 9, 1, 0);
+    network()->SetSyncRate(std::numeric_limits<double>::infinity());
+    const RfSchedulerSettings alone(&settings);
+    EXPECT_EQ(alone.GetBeaconPayloadSize(), 5);
+    EXPECT_EQ(alone.GetLocationCycle(), 0u);
+    EXPECT_EQ(alone.GetStatus(), 3);
+    AddAnchors(4);
+    EXPECT_EQ(RfSchedulerSettings(&settings).GetStatus(), 3);
+    SetSensors(kGyro | kAccel, 9, 1, 1014);  // 2 + 1014: beacon of 1022 bytes
+    EXPECT_EQ(RfSchedulerSettings(&settings).GetStatus(), 2);
 }
 
 TEST_F(RfBudgetTest, SlowestRepresentableRates) {
