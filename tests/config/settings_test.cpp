@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 void ExpectDefaultSocket(const NetworkSocketSettings& socket) {
@@ -216,6 +219,119 @@ TEST(SettingsTest, CopyFromOtherSettingsCopiesEverythingButStoredOnlyValues) {
     EXPECT_FALSE(copy.IsValid());
     EXPECT_TRUE(copy.GetRfNetworkSettingsReference()->GetAnchors().empty());
     EXPECT_TRUE(copy.GetAlienNodeList().empty());
+}
+
+// Every host field set away from its default, so that a copy missing one shows.
+HostSettings HostWithEveryFieldChanged() {
+    HostSettings host;
+    BoundingBox bounds;
+    bounds.SetMinCoordinates(Coordinates(-1.0, -2.0, -3.0));
+    bounds.SetMaxCoordinates(Coordinates(4.0, 5.0, 6.0));
+    host.SetTagBounds(bounds);
+    host.SetMaxTagVelocity(12.5);
+    host.SetUseRdoaSanityCheck(true);
+    host.SetOutputSocketSettings(NetworkSocketSettings("239.0.0.1", 1001, 2, "eth0"));
+    host.SetInputSocketSettings(NetworkSocketSettings("239.0.0.2", 1002, 3, "eth1"));
+    host.SetConfigSocketSettings(NetworkSocketSettings("239.0.0.3", 7670, 4, "eth2"));
+    host.SetAlgorithm("toa");
+    host.SetSmoothPositionGuess(true);
+    host.SetUseOcclusionMitigation(false);
+    host.SetVmMinStopThreshold(0.25);
+    host.SetVmVectorGain(0.75);
+    host.SetSpeedOfLight(299700000.0);
+    host.SetMinimumNumberOfAnchors(6);
+    host.SetVmRejectionThreshold(0.5);
+    host.SetSmoothingFactor(17);
+    host.SetSerialPorts({"ttyACM0", "ttyUSB3"});
+    return host;
+}
+
+void ExpectHostWithEveryFieldChanged(const HostSettings& host) {
+    const BoundingBox bounds = host.GetTagBounds();
+    EXPECT_DOUBLE_EQ(bounds.GetMinCoordinates().GetX(), -1.0);
+    EXPECT_DOUBLE_EQ(bounds.GetMinCoordinates().GetY(), -2.0);
+    EXPECT_DOUBLE_EQ(bounds.GetMinCoordinates().GetZ(), -3.0);
+    EXPECT_DOUBLE_EQ(bounds.GetMaxCoordinates().GetX(), 4.0);
+    EXPECT_DOUBLE_EQ(bounds.GetMaxCoordinates().GetY(), 5.0);
+    EXPECT_DOUBLE_EQ(bounds.GetMaxCoordinates().GetZ(), 6.0);
+    EXPECT_DOUBLE_EQ(host.GetMaxTagVelocity(), 12.5);
+    EXPECT_TRUE(host.GetUseRdoaSanityCheck());
+    EXPECT_TRUE(host.GetOutputSocketSettings() == NetworkSocketSettings("239.0.0.1", 1001, 2, "eth0"));
+    EXPECT_TRUE(host.GetInputSocketSettings() == NetworkSocketSettings("239.0.0.2", 1002, 3, "eth1"));
+    EXPECT_TRUE(host.GetConfigSocketSettings() == NetworkSocketSettings("239.0.0.3", 7670, 4, "eth2"));
+    EXPECT_EQ(host.GetAlgorithm(), "toa");
+    EXPECT_TRUE(host.GetSmoothPositionGuess());
+    EXPECT_FALSE(host.GetUseOcclusionMitigation());
+    EXPECT_DOUBLE_EQ(host.GetVmMinStopThreshold(), 0.25);
+    EXPECT_DOUBLE_EQ(host.GetVmVectorGain(), 0.75);
+    EXPECT_DOUBLE_EQ(host.GetSpeedOfLight(), 299700000.0);
+    EXPECT_EQ(host.GetMinimumNumberOfAnchors(), 6u);
+    EXPECT_DOUBLE_EQ(host.GetVmRejectionThreshold(), 0.5);
+    EXPECT_EQ(host.GetSmoothingFactor(), 17u);
+    EXPECT_EQ(host.GetSerialPorts(), (std::vector<std::string>{"ttyACM0", "ttyUSB3"}));
+}
+
+TEST(SettingsTest, HostCopyTakesEveryField) {
+    HostSettings source = HostWithEveryFieldChanged();
+    HostSettings copy;
+    copy.CopyFromOtherHostSettings(&source);
+    ExpectHostWithEveryFieldChanged(copy);
+
+    Settings settings;
+    settings.SetHostSettings(source);
+    Settings settings_copy(&settings);
+    ExpectHostWithEveryFieldChanged(*settings_copy.GetHostSettingsReference());
+}
+
+TEST(SettingsTest, RfNetworkCopyTakesRecordRateSensorsAndListsOnly) {
+    RfNetworkSettings source;
+    source.SetRfSettings(SomeRfSettings());
+    source.SetSyncRate(20.0);
+    sensors_config_t sensors{};
+    sensors.enable_flags = 0x11;
+    sensors.payload_headroom = 300;
+    source.SetTagSensorConfig(sensors);
+    source.SetMinimumPacketDuration(250);
+    source.SetAnchorPayloadDurationMultiplier(1.2);
+    source.SetTagPayloadDurationMultiplier(1.3);
+    source.SetPaddingBetweenTagsAndAnchors(210);
+    source.SetPaddingBeforeSyncPacket(211);
+    TagSettings tag;
+    tag.SetSerialNumber(0x01010001);
+    source.AddTag(tag);
+    AnchorSettings anchor;
+    anchor.SetSerialNumber(0x01000002);
+    source.AddAnchor(anchor);
+    MasterSettings master;
+    master.SetSerialNumber(0x01000001);
+    source.AddMaster(master);
+
+    // The stored-only values of the target stay as they were.
+    RfNetworkSettings target;
+    target.SetMinimumPacketDuration(1);
+    target.SetAnchorPayloadDurationMultiplier(2.0);
+    target.SetTagPayloadDurationMultiplier(3.0);
+    target.SetPaddingBetweenTagsAndAnchors(4);
+    target.SetPaddingBeforeSyncPacket(5);
+    target.AddTag(TagSettings());
+    target.AddTag(TagSettings());
+    target.CopyFromOtherRfNetworkSettings(&source);
+
+    EXPECT_TRUE(SameBytes(target.GetRfSettings(), SomeRfSettings()));
+    EXPECT_DOUBLE_EQ(target.GetSyncRate(), 20.0);
+    EXPECT_EQ(target.GetTagSensorConfig().enable_flags, 0x11);
+    EXPECT_EQ(target.GetTagSensorConfig().payload_headroom, 300);
+    ASSERT_EQ(target.GetTags().size(), 1u);
+    EXPECT_EQ(target.GetTags()[0].GetSerialNumber(), 0x01010001u);
+    ASSERT_EQ(target.GetAnchors().size(), 1u);
+    EXPECT_EQ(target.GetAnchors()[0].GetSerialNumber(), 0x01000002u);
+    ASSERT_EQ(target.GetMasters().size(), 1u);
+    EXPECT_EQ(target.GetMasters()[0].GetSerialNumber(), 0x01000001u);
+    EXPECT_EQ(target.GetMinimumPacketDuration(), 1u);
+    EXPECT_DOUBLE_EQ(target.GetAnchorPayloadDurationMultiplier(), 2.0);
+    EXPECT_DOUBLE_EQ(target.GetTagPayloadDurationMultiplier(), 3.0);
+    EXPECT_EQ(target.GetPaddingBetweenTagsAndAnchors(), 4u);
+    EXPECT_EQ(target.GetPaddingBeforeSyncPacket(), 5u);
 }
 
 TEST(SettingsTest, CopyFromItselfOrNullChangesNothing) {
