@@ -307,11 +307,15 @@ TEST_F(ConfigFileLoaderTest, TextEndsAtTheFirstZeroByte) {
 
 TEST_F(ConfigFileLoaderTest, NullOkFlagIsAccepted) {
     ConfigFileLoader& loader = LoaderOn(uid_a_);
+    const std::string good = Write("ok.cfg", QByteArray("{\"a\":1}"));
+    // Checked after the capture ends, so that a failure's text reaches the log.
     StdoutCapture capture;
-    EXPECT_TRUE(loader.LoadJsonConfigFromFile(PathOf("missing.cfg"), nullptr).isEmpty());
-    EXPECT_EQ(loader.LoadJsonConfigFromFile(Write("ok.cfg", QByteArray("{\"a\":1}")), nullptr),
-              (QJsonObject{{"a", 1}}));
-    capture.Stop();
+    const QJsonObject missing = loader.LoadJsonConfigFromFile(PathOf("missing.cfg"), nullptr);
+    const QJsonObject loaded = loader.LoadJsonConfigFromFile(good, nullptr);
+    const std::string output = capture.Stop();
+    EXPECT_TRUE(missing.isEmpty());
+    EXPECT_EQ(loaded, (QJsonObject{{"a", 1}}));
+    EXPECT_EQ(output, "Unable to open configuration file " + PathOf("missing.cfg") + "\n");
 }
 
 TEST(ConfigFileLoaderInstanceTest, InstanceIsOneObject) {
