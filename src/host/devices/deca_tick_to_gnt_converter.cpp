@@ -2,16 +2,7 @@
 
 #include <cmath>
 
-#if defined(__SANITIZE_THREAD__)
-#define VORAV_ANNOTATE_QMUTEX 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define VORAV_ANNOTATE_QMUTEX 1
-#endif
-#endif
-#ifdef VORAV_ANNOTATE_QMUTEX
-#include <sanitizer/tsan_interface.h>
-#endif
+#include "protocol/thread_annotations.h"
 
 namespace {
 
@@ -27,30 +18,6 @@ constexpr double kZeroSpanReplacement = 1e-9;
 // 2^63 as a double: the first value that no longer converts to int64_t.
 constexpr double kInt64Limit = 9223372036854775808.0;
 
-// Holds a QMutex for a scope. QMutex locks inside the Qt library, which
-// ThreadSanitizer does not see, so under it the lock and unlock are also
-// announced as an acquire and a release of the mutex.
-class ScopedLock {
-  public:
-    explicit ScopedLock(QMutex& mutex) : mutex_(mutex) {
-        mutex_.lock();
-#ifdef VORAV_ANNOTATE_QMUTEX
-        __tsan_acquire(&mutex_);
-#endif
-    }
-    ~ScopedLock() {
-#ifdef VORAV_ANNOTATE_QMUTEX
-        __tsan_release(&mutex_);
-#endif
-        mutex_.unlock();
-    }
-    ScopedLock(const ScopedLock&) = delete;
-    ScopedLock& operator=(const ScopedLock&) = delete;
-
-  private:
-    QMutex& mutex_;
-};
-
 }  // namespace
 
 DecaTickToGntConverter::DecaTickToGntConverter()
@@ -60,7 +27,7 @@ DecaTickToGntConverter::DecaTickToGntConverter()
       latest_master_ticks_(1) {}
 
 void DecaTickToGntConverter::Update(int64_t masterTicks, uint32_t networkTime) {
-    ScopedLock lock(mutex_);
+    AnnotatedMutexLocker lock(&mutex_);
     previous_network_time_ = latest_network_time_;
     previous_master_ticks_ = latest_master_ticks_;
     latest_network_time_ = networkTime;
@@ -73,7 +40,7 @@ int64_t DecaTickToGntConverter::DecaTicksToGnt(int64_t masterTicks) const {
     uint32_t latest_network_time;
     uint64_t latest_master_ticks;
     {
-        ScopedLock lock(mutex_);
+        AnnotatedMutexLocker lock(&mutex_);
         previous_network_time = previous_network_time_;
         previous_master_ticks = previous_master_ticks_;
         latest_network_time = latest_network_time_;

@@ -4,7 +4,7 @@
 #include <QString>
 #include <algorithm>
 
-#include "protocol/vex/vex_thread_annotations.h"
+#include "protocol/thread_annotations.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ VexConnection::~VexConnection() {
         receiver_->Shutdown();
         // Everything done here with the receiver happens before its deletion
         // in its own thread, which ends after the quit below.
-        VexHandOver(receiver_.data());
+        AnnotateHandOver(receiver_.data());
     }
     if (thread_) {
         thread_->quit();
@@ -78,7 +78,7 @@ void VexConnection::UpdateSocket(const NetworkSocketSettings& settings) {
     const QNetworkInterface iface = InterfaceOf(settings);
     const QString group = QString::fromStdString(settings.GetAddress());
     if (transmitter_) {
-        VexMutexLocker lock(&mutex_);
+        AnnotatedMutexLocker lock(&mutex_);
         transmitter_->SetNetworkInterface(iface);
         transmitter_->SetMulticastAddr(group);
         transmitter_->SetPort(settings.GetPort());

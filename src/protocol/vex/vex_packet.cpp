@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "protocol/byte_order.h"
-#include "protocol/vex/vex_thread_annotations.h"
+#include "protocol/thread_annotations.h"
 
 namespace {
 
@@ -43,14 +43,14 @@ void VexPacket::_CopyVexPacket(const VexPacket& other) {
     sequence_.store(other.GetSequence(), std::memory_order_relaxed);
     VexDataItemList items = other.items_;
     const uint32_t items_size = other.items_size_;
-    VexMutexLocker lock(&mutex_);
+    AnnotatedMutexLocker lock(&mutex_);
     items_ = std::move(items);
     items_size_ = items_size;
 }
 
 bool VexPacket::_AppendItem(std::shared_ptr<const VexDataItem> item) {
     {
-        VexMutexLocker lock(&mutex_);
+        AnnotatedMutexLocker lock(&mutex_);
         if (kHeaderSize + items_size_ + item->GetSize() <= kMaxPacketSize) {
             items_size_ += item->GetSize();
             items_.push_back(std::move(item));
@@ -75,7 +75,7 @@ bool VexPacket::AddDataItem(uint16_t type, uint16_t size, const void* data) {
 }
 
 void VexPacket::ClearDataItems() {
-    VexMutexLocker lock(&mutex_);
+    AnnotatedMutexLocker lock(&mutex_);
     items_.clear();
     items_size_ = 0;
 }
@@ -85,7 +85,7 @@ VexDataItemList VexPacket::GetDataItems() const {
 }
 
 uint32_t VexPacket::GetPacketSize() const {
-    VexMutexLocker lock(&mutex_);
+    AnnotatedMutexLocker lock(&mutex_);
     return kHeaderSize + items_size_;
 }
 
@@ -93,7 +93,7 @@ uint8_t* VexPacket::CreateBufferWithSequenceNumber(uint32_t sequence, uint16_t* 
     sequence_.store(sequence, std::memory_order_relaxed);
     // Size and items are taken under one hold of the mutex, so an item added
     // by another thread meanwhile cannot overrun the buffer.
-    VexMutexLocker lock(&mutex_);
+    AnnotatedMutexLocker lock(&mutex_);
     const uint32_t packet_size = kHeaderSize + items_size_;
     auto* buffer = new uint8_t[packet_size];
     std::memcpy(buffer, kMagic, sizeof(kMagic));
@@ -144,7 +144,7 @@ bool VexPacket::ConvertPacketBuffer(const uint8_t* buffer, uint16_t length) {
         offset += item->GetSize();
         decoded.push_back(std::move(item));
     }
-    VexMutexLocker lock(&mutex_);
+    AnnotatedMutexLocker lock(&mutex_);
     // Appending to a packet that already holds items must not take it past
     // the 16-bit limit either.
     if (items_size_ + (length - kHeaderSize) + kHeaderSize > kMaxPacketSize) {

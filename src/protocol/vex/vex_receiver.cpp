@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "protocol/vex/vex_meta_types.h"
-#include "protocol/vex/vex_thread_annotations.h"
+#include "protocol/thread_annotations.h"
 
 VexReceiver::VexReceiver(QString group, uint16_t port, QNetworkInterface iface, QObject* parent)
     : QObject(parent),
@@ -17,7 +17,7 @@ VexReceiver::VexReceiver(QString group, uint16_t port, QNetworkInterface iface, 
       datagram_(VexPacket::kMaxPacketSize + 1) {
     RegisterVexMetaTypes();
     {
-        VexMutexLocker lock(&socket_mutex_);
+        AnnotatedMutexLocker lock(&socket_mutex_);
         _InitializeReceiver(group, port, iface);
     }
     // Automatic connections: once the receiver lives in its own thread, a
@@ -31,7 +31,7 @@ VexReceiver::VexReceiver(QString group, uint16_t port, QNetworkInterface iface, 
 VexReceiver::~VexReceiver() {
     // Deleted in its own thread after the thread ends; whoever ended it handed
     // the receiver over first (see VexConnection's destructor).
-    VexTakeOver(this);
+    AnnotateTakeOver(this);
     ClearSubscriptions();
 }
 
@@ -66,7 +66,7 @@ void VexReceiver::_InitializeReceiver(const QString& group, uint16_t port, const
 }
 
 void VexReceiver::Run() {
-    VexMutexLocker lock(&socket_mutex_);
+    AnnotatedMutexLocker lock(&socket_mutex_);
     if (socket_ != nullptr) {
         connect(socket_, &QUdpSocket::readyRead, this, &VexReceiver::_ProcessPendingRxDatagrams,
                 Qt::UniqueConnection);
@@ -74,12 +74,12 @@ void VexReceiver::Run() {
 }
 
 void VexReceiver::Subscribe(uint16_t type, VexSubscriberCallback callback) {
-    VexMutexLocker lock(&subscriber_mutex_);
+    AnnotatedMutexLocker lock(&subscriber_mutex_);
     subscribers_[type].push_back(std::move(callback));
 }
 
 void VexReceiver::ClearSubscriptions() {
-    VexMutexLocker lock(&subscriber_mutex_);
+    AnnotatedMutexLocker lock(&subscriber_mutex_);
     subscribers_.clear();
 }
 
@@ -90,7 +90,7 @@ void VexReceiver::Shutdown() {
     }
     shutting_down_.store(true);
     {
-        VexMutexLocker lock(&socket_mutex_);
+        AnnotatedMutexLocker lock(&socket_mutex_);
         if (socket_ != nullptr) {
             disconnect(socket_, &QUdpSocket::readyRead, this, &VexReceiver::_ProcessPendingRxDatagrams);
             delete socket_;
@@ -103,7 +103,7 @@ void VexReceiver::Shutdown() {
 }
 
 void VexReceiver::_ProcessPendingRxDatagrams() {
-    VexMutexLocker lock(&socket_mutex_);
+    AnnotatedMutexLocker lock(&socket_mutex_);
     if (socket_ == nullptr || shutting_down_.load()) {
         return;
     }
@@ -135,7 +135,7 @@ void VexReceiver::_ProcessPacket(const VexPacket& packet) {
 }
 
 void VexReceiver::_AlertSubscribers(uint32_t serial, uint32_t sequence, const VexDataItem& item) {
-    VexMutexLocker lock(&subscriber_mutex_);
+    AnnotatedMutexLocker lock(&subscriber_mutex_);
     const auto found = subscribers_.find(item.GetType());
     if (found == subscribers_.end()) {
         return;
@@ -146,7 +146,7 @@ void VexReceiver::_AlertSubscribers(uint32_t serial, uint32_t sequence, const Ve
 }
 
 void VexReceiver::_UpdatePort(quint16 port) {
-    VexMutexLocker lock(&socket_mutex_);
+    AnnotatedMutexLocker lock(&socket_mutex_);
     if (socket_ == nullptr) {
         return;
     }
@@ -155,7 +155,7 @@ void VexReceiver::_UpdatePort(quint16 port) {
 }
 
 void VexReceiver::_UpdateMulticastAddr(QString group) {
-    VexMutexLocker lock(&socket_mutex_);
+    AnnotatedMutexLocker lock(&socket_mutex_);
     if (socket_ == nullptr) {
         return;
     }
@@ -164,7 +164,7 @@ void VexReceiver::_UpdateMulticastAddr(QString group) {
 }
 
 void VexReceiver::_UpdateNetworkInterface(QNetworkInterface iface) {
-    VexMutexLocker lock(&socket_mutex_);
+    AnnotatedMutexLocker lock(&socket_mutex_);
     interface_ = iface;
     if (socket_ != nullptr) {
         socket_->setMulticastInterface(iface);

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "protocol/vex/vex_meta_types.h"
-#include "protocol/vex/vex_thread_annotations.h"
+#include "protocol/thread_annotations.h"
 
 namespace {
 
@@ -88,12 +88,12 @@ void VexTransmitter::Publish(VexPacket& packet) {
     const uint32_t sequence = sequence_.fetch_add(1);
     uint16_t size = 0;
     const uint8_t* buffer = packet.CreateBufferWithSequenceNumber(sequence, &size);
-    VexHandOver(buffer);
+    AnnotateHandOver(buffer);
     emit DataReady(buffer, size);
 }
 
 void VexTransmitter::_PublishData(const uint8_t* buffer, uint16_t size) {
-    VexTakeOver(buffer);
+    AnnotateTakeOver(buffer);
     const std::unique_ptr<const uint8_t[]> owned(buffer);
     if (socket_ && socket_->isOpen()) {
         socket_->writeDatagram(reinterpret_cast<const char*>(buffer), size, group_, port_);

@@ -26,39 +26,8 @@
 #include "protocol/byte_order.h"
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_data_types.h"
-#include "protocol/vex/vex_thread_annotations.h"
+#include "protocol/thread_annotations.h"
 #include "support/stdout_capture.h"
-
-// Qt is not built with ThreadSanitizer: the futex-based mutexes inside it that
-// order its event queue, its thread start and end and its main-loop wake-ups
-// are invisible to the sanitizer. These entries name only such Qt internals
-// (posted events and the arguments of queued calls, made in one thread and
-// used and freed in another; thread data and wait conditions of QThread;
-// glib's wake-up descriptor). The Vuv classes' own locks and hand-overs are
-// annotated, so the sanitizer still checks them.
-// Accesses made inside Qt's own code (its event lists, its allocations) are
-// left out for the same reason.
-extern "C" const char* __tsan_default_options() {
-    return "ignore_noninstrumented_modules=1";
-}
-
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:QCoreApplicationPrivate::sendPostedEvents\n"
-           "race:QCoreApplication::postEvent\n"
-           "race:QCoreApplicationPrivate::cleanupThreadData\n"
-           "race:QWaitCondition::~QWaitCondition\n"
-           "race:QArrayData::allocate\n"
-           "race:QObjectPrivate::Connection::~Connection\n"
-           "race:QCoreApplication::removePostedEvents\n"
-           "race:libglib-2.0.so\n"
-           "race:QtPrivate::FunctorCall<QtPrivate::IndexesList<0, 1>, QtPrivate::List<unsigned char const*, "
-           "unsigned "
-           "short>\n"
-           "race:QtPrivate::FunctorCall<QtPrivate::IndexesList<0>, QtPrivate::List<unsigned short>\n"
-           "race:QtPrivate::FunctorCall<QtPrivate::IndexesList<0>, QtPrivate::List<QString>\n"
-           "race:QtPrivate::FunctorCall<QtPrivate::IndexesList<0>, QtPrivate::List<QNetworkInterface>\n"
-           "race:QMetaType::create\n";
-}
 
 namespace {
 
@@ -423,7 +392,7 @@ class ReceiverInThread {
     ~ReceiverInThread() {
         receiver_->ClearSubscriptions();
         receiver_->Shutdown();
-        VexHandOver(receiver_);
+        AnnotateHandOver(receiver_);
         thread_->quit();
         thread_->wait();
         delete thread_;
@@ -437,11 +406,11 @@ class ReceiverInThread {
         // the call is queued, and the call captures nothing.
         static BlockRequest request;
         request = {gate, blocked};
-        VexHandOver(&request);
+        AnnotateHandOver(&request);
         QMetaObject::invokeMethod(
             receiver_,
             [] {
-                VexTakeOver(&request);
+                AnnotateTakeOver(&request);
                 *request.blocked = true;
                 request.gate->WaitOpen();
             },

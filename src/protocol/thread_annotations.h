@@ -9,30 +9,30 @@
 #include <QMutex>
 
 #if defined(__SANITIZE_THREAD__)
-#define VORAV_VEX_TSAN 1
+#define VORAV_THREAD_SANITIZER 1
 #elif defined(__has_feature)
 #if __has_feature(thread_sanitizer)
-#define VORAV_VEX_TSAN 1
+#define VORAV_THREAD_SANITIZER 1
 #endif
 #endif
 
-#ifdef VORAV_VEX_TSAN
+#ifdef VORAV_THREAD_SANITIZER
 extern "C" void __tsan_acquire(void* addr);
 extern "C" void __tsan_release(void* addr);
 #endif
 
-// Everything this thread did before VexHandOver(token) happens before what
-// another thread does after VexTakeOver(token).
-inline void VexHandOver(const void* token) {
-#ifdef VORAV_VEX_TSAN
+// Everything this thread did before AnnotateHandOver(token) happens before what
+// another thread does after AnnotateTakeOver(token).
+inline void AnnotateHandOver(const void* token) {
+#ifdef VORAV_THREAD_SANITIZER
     __tsan_release(const_cast<void*>(token));
 #else
     (void)token;
 #endif
 }
 
-inline void VexTakeOver(const void* token) {
-#ifdef VORAV_VEX_TSAN
+inline void AnnotateTakeOver(const void* token) {
+#ifdef VORAV_THREAD_SANITIZER
     __tsan_acquire(const_cast<void*>(token));
 #else
     (void)token;
@@ -40,18 +40,18 @@ inline void VexTakeOver(const void* token) {
 }
 
 // Holds a QMutex for its scope, with the ordering made visible.
-class VexMutexLocker {
+class AnnotatedMutexLocker {
   public:
-    explicit VexMutexLocker(QMutex* mutex) : mutex_(mutex) {
+    explicit AnnotatedMutexLocker(QMutex* mutex) : mutex_(mutex) {
         mutex_->lock();
-        VexTakeOver(mutex_);
+        AnnotateTakeOver(mutex_);
     }
-    ~VexMutexLocker() {
-        VexHandOver(mutex_);
+    ~AnnotatedMutexLocker() {
+        AnnotateHandOver(mutex_);
         mutex_->unlock();
     }
-    VexMutexLocker(const VexMutexLocker&) = delete;
-    VexMutexLocker& operator=(const VexMutexLocker&) = delete;
+    AnnotatedMutexLocker(const AnnotatedMutexLocker&) = delete;
+    AnnotatedMutexLocker& operator=(const AnnotatedMutexLocker&) = delete;
 
   private:
     QMutex* mutex_;
