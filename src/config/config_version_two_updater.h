@@ -2,7 +2,10 @@
 // The version dispatch of the configuration upgrade and the step from the version-2
 // layout to the current one.
 
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
 
 #include "config/config_version_updater.h"
 

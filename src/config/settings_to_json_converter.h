@@ -1,8 +1,9 @@
 #pragma once
 // Turns settings back into the version-3 configuration object that
-// ConfigToSettingsConverter reads. Values that nothing computes with (the localisation
-// tuning values, the scheduler paddings, the alien nodes ...) are not written and come
-// back as the reader's defaults.
+// ConfigToSettingsConverter reads. Some values are not written and come back as the
+// reader's defaults: the localisation tuning values (velocity, thresholds, gain, speed
+// of light, minimum anchors, the three flags), the configuration socket's address, port
+// and ttl, the scheduler paddings and multipliers, and the alien nodes.
 
 #include <QJsonObject>
 
