@@ -45,6 +45,25 @@ class ConfigToSettingsConverterTest : public ::testing::Test {
         EXPECT_EQ(socket.GetNetworkIface(), network_iface);
     }
 
+    // The record of an RF object without keys.
+    void ExpectDefaultRfRecord() {
+        const cmd_set_rf_settings_t rf = Rf();
+        EXPECT_EQ(rf.type, 0x16);
+        EXPECT_EQ(rf.len, 20);
+        EXPECT_EQ(rf.execution_time, 0u);
+        EXPECT_EQ(rf.timed_flag, 0);
+        EXPECT_EQ(rf.channel_number, 0);
+        EXPECT_EQ(rf.prf_flag, 0);
+        EXPECT_EQ(rf.preamble_length_code, 0);
+        EXPECT_EQ(rf.second_preamble_code, 0);
+        EXPECT_EQ(rf.transmit_preamble_code, 0);
+        EXPECT_EQ(rf.receive_preamble_code, 0);
+        EXPECT_EQ(rf.setting_byte_7, 1);
+        EXPECT_EQ(rf.bit_rate_code, 2);
+        EXPECT_EQ(rf.setting_byte_9, 1);
+        EXPECT_EQ(rf.transmit_power_code, 0xFF0808FFu);
+    }
+
     void ExpectDefaults() {
         EXPECT_TRUE(settings_.IsValid());
         EXPECT_EQ(Host()->GetAlgorithm(), "");
@@ -70,21 +89,7 @@ class ConfigToSettingsConverterTest : public ::testing::Test {
         EXPECT_EQ(Host()->GetMinimumNumberOfAnchors(), 4u);
         EXPECT_TRUE(Host()->GetSerialPorts().empty());
 
-        const cmd_set_rf_settings_t rf = Rf();
-        EXPECT_EQ(rf.type, 0x16);
-        EXPECT_EQ(rf.len, 20);
-        EXPECT_EQ(rf.execution_time, 0u);
-        EXPECT_EQ(rf.timed_flag, 0);
-        EXPECT_EQ(rf.channel_number, 0);
-        EXPECT_EQ(rf.prf_flag, 0);
-        EXPECT_EQ(rf.preamble_length_code, 0);
-        EXPECT_EQ(rf.second_preamble_code, 0);
-        EXPECT_EQ(rf.transmit_preamble_code, 0);
-        EXPECT_EQ(rf.receive_preamble_code, 0);
-        EXPECT_EQ(rf.setting_byte_7, 1);
-        EXPECT_EQ(rf.bit_rate_code, 2);
-        EXPECT_EQ(rf.setting_byte_9, 1);
-        EXPECT_EQ(rf.transmit_power_code, 0xFF0808FFu);
+        ExpectDefaultRfRecord();
 
         EXPECT_EQ(Network()->GetSyncRate(), 0.0);
         EXPECT_TRUE(Network()->GetMasters().empty());
@@ -232,6 +237,14 @@ TEST_F(ConfigToSettingsConverterTest, RfObjectFillsTheRecord) {
     EXPECT_EQ(rf.bit_rate_code, 1);
     EXPECT_EQ(rf.setting_byte_9, 1);
     EXPECT_EQ(rf.transmit_power_code, 0x1F1F1F1Fu);
+}
+
+TEST_F(ConfigToSettingsConverterTest, EmptyRfSettingsArrayGivesTheDefaultRecord) {
+    Convert(
+        WithRf(QJsonObject{{"channel", 2}, {"prf", 64}, {"preamble length", 4096}, {"preamble code", 9}}));
+    ASSERT_EQ(Rf().channel_number, 2);
+    Convert(WithNetwork(QJsonObject{{"rf settings", QJsonArray{}}}));
+    ExpectDefaultRfRecord();
 }
 
 TEST_F(ConfigToSettingsConverterTest, BitRateAndPrfMatchExactly) {
@@ -389,6 +402,18 @@ TEST_F(ConfigToSettingsConverterTest, NodesKeepFileOrderAndDuplicates) {
     EXPECT_EQ(tags[0].GetAntennaDelay(), 0xFFFFFFFFu);
     EXPECT_EQ(tags[1].GetSerialNumber(), 0u);
     EXPECT_EQ(Network()->GetSyncRate(), 12.5);
+}
+
+TEST_F(ConfigToSettingsConverterTest, NodeWithoutSerialNumberGetsZero) {
+    Convert(WithNetwork(QJsonObject{{"masters", QJsonArray{QJsonObject{{"antenna delay", 16442}, {"x", 1}}}},
+                                    {"tags", QJsonArray{QJsonObject{{"antenna delay", 7}}}}}));
+    ASSERT_EQ(Network()->GetMasters().size(), 1u);
+    EXPECT_EQ(Network()->GetMasters()[0].GetSerialNumber(), 0u);
+    EXPECT_EQ(Network()->GetMasters()[0].GetAntennaDelay(), 16442u);
+    EXPECT_EQ(Network()->GetMasters()[0].GetX(), 1.0);
+    ASSERT_EQ(Network()->GetTags().size(), 1u);
+    EXPECT_EQ(Network()->GetTags()[0].GetSerialNumber(), 0u);
+    EXPECT_EQ(Network()->GetTags()[0].GetAntennaDelay(), 7u);
 }
 
 TEST_F(ConfigToSettingsConverterTest, KnownNetworksBecomeDisabledAlienNodes) {
