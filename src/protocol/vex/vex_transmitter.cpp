@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "protocol/vex/vex_meta_types.h"
 #include "protocol/thread_annotations.h"
+#include "protocol/vex/vex_meta_types.h"
 
 namespace {
 
@@ -43,6 +43,11 @@ VexTransmitter::~VexTransmitter() {
     if (socket_) {
         socket_->deleteLater();
     }
+    AnnotatedMutexLocker lock(&pending_mutex_);
+    for (const uint8_t* buffer : pending_buffers_) {
+        delete[] buffer;
+    }
+    pending_buffers_.clear();
 }
 
 void VexTransmitter::_Init(const QString& group, uint16_t port, uint8_t ttl, const QNetworkInterface& iface) {
@@ -88,12 +93,20 @@ void VexTransmitter::Publish(VexPacket& packet) {
     const uint32_t sequence = sequence_.fetch_add(1);
     uint16_t size = 0;
     const uint8_t* buffer = packet.CreateBufferWithSequenceNumber(sequence, &size);
+    {
+        AnnotatedMutexLocker lock(&pending_mutex_);
+        pending_buffers_.insert(buffer);
+    }
     AnnotateHandOver(buffer);
     emit DataReady(buffer, size);
 }
 
 void VexTransmitter::_PublishData(const uint8_t* buffer, uint16_t size) {
     AnnotateTakeOver(buffer);
+    {
+        AnnotatedMutexLocker lock(&pending_mutex_);
+        pending_buffers_.erase(buffer);
+    }
     const std::unique_ptr<const uint8_t[]> owned(buffer);
     if (socket_ && socket_->isOpen()) {
         socket_->writeDatagram(reinterpret_cast<const char*>(buffer), size, group_, port_);

@@ -4,6 +4,7 @@
 // thread and queues the encoded datagram to that thread.
 
 #include <QHostAddress>
+#include <QMutex>
 #include <QNetworkInterface>
 #include <QObject>
 #include <QPointer>
@@ -11,6 +12,7 @@
 #include <QUdpSocket>
 #include <atomic>
 #include <cstdint>
+#include <unordered_set>
 
 #include "protocol/vex/vex_packet.h"
 
@@ -59,4 +61,11 @@ class VexTransmitter : public QObject {
     // _Init in the transmitter's thread.
     std::atomic<uint32_t> sequence_;
     bool slots_connected_;
+    // Buffers handed to DataReady and not sent yet. A queued DataReady still
+    // pending when the transmitter is deleted is dropped with it, so the
+    // destructor frees what is left here.
+    std::unordered_set<const uint8_t*> pending_buffers_;
+    // Guards pending_buffers_: taken by every publishing thread and by the
+    // transmitter's thread when it sends or is deleted.
+    QMutex pending_mutex_;
 };
