@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "protocol/byte_order.h"
@@ -113,6 +114,67 @@ TEST(VexDataRecordsTest, TimedRxCarriesSignalStrengthAtItsEnd) {
               (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0}));
     EXPECT_EQ(Bytes(wire_bytes.begin() + 24, wire_bytes.end()),
               (Bytes{1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 0xCD, 0xAB}));
+}
+
+TEST(VexDataRecordsTest, InfrastructureAndDiscoveryFieldsInTabledOrder) {
+    vex_data_infrastructure_t node{kVexInfrastructureAnchor, 0x01020304, -1, 2, 0x10000};
+    VexPacket infrastructure(0);
+    VexData_Add(infrastructure, node);
+    EXPECT_EQ(OnlyItemOnTheWire(infrastructure, 0x0102),
+              (Bytes{2, 0x04, 0x03, 0x02, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0, 0, 0, 1, 0}));
+
+    vex_data_discovery_t discovery{};
+    discovery.serial_number = 0x0A0B0C0D;
+    discovery.rx_time = 0x0102030405;
+    discovery.signal_strength = {1, 2, 3, 4, 5, 6};
+    VexPacket reported(1);
+    VexData_Add(reported, discovery);
+    EXPECT_EQ(OnlyItemOnTheWire(reported, 0x8003),
+              (Bytes{0x0D, 0x0C, 0x0B, 0x0A, 0x05, 0x04, 0x03, 0x02, 0x01, 0, 0, 0,
+                     1,    0,    2,    0,    3,    0,    4,    0,    5,    0, 6, 0}));
+}
+
+TEST(VexDataRecordsTest, SolverDiagnosticsFieldsInTabledOrder) {
+    VexPacket packet(0x01030005);
+    VexData_Add(packet, vex_data_toa_anchor_t{0x01020304, 0x0A0B0C0D0E, -2, 300});
+    VexData_Add(packet, vex_data_toa_solution_t{1, -1, 0x01000000, 101});
+    const VexDataItemList items = packet.GetDataItems();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0]->GetType(), 0x8008);
+    EXPECT_EQ(Bytes(items[0]->GetData(), items[0]->GetData() + items[0]->GetDataSize()),
+              (Bytes{0x04, 0x03, 0x02, 0x01, 0x0E, 0x0D, 0x0C, 0x0B, 0x0A, 0,
+                     0,    0,    0xFE, 0xFF, 0xFF, 0xFF, 0x2C, 0x01, 0,    0}));
+    EXPECT_EQ(items[1]->GetType(), 0x8007);
+    EXPECT_EQ(Bytes(items[1]->GetData(), items[1]->GetData() + items[1]->GetDataSize()),
+              (Bytes{1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1, 101, 0}));
+}
+
+TEST(VexDataRecordsTest, SmallSensorAndStatusRecordsInTabledOrder) {
+    VexPacket packet(0x01030005);
+    VexData_Add(packet, vex_data_mpu9250_magnetometer_t{-1, 2, -3, 0x01020304});
+    VexData_Add(packet, vex_data_lps25h_pressure_t{0x0A0B0C0D, 0x01020304});
+    VexData_Add(packet, vex_data_lps25h_temperature_t{-2, 0x01020304});
+    VexData_Add(packet, vex_data_mpu9250_quaternion_t{{1 << 30, -1, 0, 2}, 0x01020304});
+    VexData_Add(packet, vex_data_anchor_status_t{0x01020304, 3});
+    VexData_Add(packet, vex_data_time_reservation_t{0x01020304, kVexAdmissionNoRoomInAnchorReport});
+    VexData_Add(packet, vex_data_ssp_response_t{0x42});
+    const std::vector<std::pair<uint16_t, Bytes>> expected = {
+        {0x0003, {0xFF, 0xFF, 2, 0, 0xFD, 0xFF, 4, 3, 2, 1}},
+        {0x0005, {0x0D, 0x0C, 0x0B, 0x0A, 4, 3, 2, 1}},
+        {0x0006, {0xFE, 0xFF, 4, 3, 2, 1}},
+        {0x000A, {0, 0, 0, 0x40, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 2, 0, 0, 0, 4, 3, 2, 1}},
+        {0x0103, {4, 3, 2, 1, 3}},
+        {0x0104, {4, 3, 2, 1, 7}},
+        {0x8004, {0x42}},
+    };
+    const VexDataItemList items = packet.GetDataItems();
+    ASSERT_EQ(items.size(), expected.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        EXPECT_EQ(items[i]->GetType(), expected[i].first) << i;
+        EXPECT_EQ(Bytes(items[i]->GetData(), items[i]->GetData() + items[i]->GetDataSize()),
+                  expected[i].second)
+            << i;
+    }
 }
 
 TEST(VexDataRecordsTest, ReadGivesBackTheRecordAndRefusesOtherTypesAndSizes) {
