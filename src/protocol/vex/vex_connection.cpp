@@ -32,7 +32,11 @@ VexConnection::VexConnection(const NetworkSocketSettings& settings) {
     thread_ = new QThread();
     receiver_->moveToThread(thread_);
     QObject::connect(thread_, &QThread::started, receiver_, &VexReceiver::Run, Qt::UniqueConnection);
-    QObject::connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
+    // Direct: finished() is emitted in the receive thread, and a call queued to
+    // the thread object's own thread would be lost when that thread ends right
+    // after destroying the connection (a stream owner in a thread of its own);
+    // deleteLater itself may be called from any thread.
+    QObject::connect(thread_, &QThread::finished, thread_, &QObject::deleteLater, Qt::DirectConnection);
     QObject::connect(thread_, &QThread::finished, receiver_, &QObject::deleteLater);
     thread_->start(QThread::InheritPriority);
 }
