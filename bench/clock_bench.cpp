@@ -7,8 +7,8 @@
 
 #include "host/devices/deca_tick_to_gnt_converter.h"
 #include "host/devices/dw_clock.h"
-#include "host/dpu/signal_quality.h"
-#include "host/dpu/signal_strength_data.h"
+#include "host/signal/signal_quality.h"
+#include "host/signal/signal_strength_data.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "config/config_updater.h"
 #include "config/settings.h"
 #include "config/settings_to_config_file_writer.h"
-#include "protocol/serial_number.h"
+#include "base/serial_number.h"
 
 namespace {
 

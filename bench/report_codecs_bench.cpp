@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "protocol/derazud_toa_rpt.h"
+#include "protocol/reports/derazud_toa_rpt.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "protocol/ssp_checksum.h"
-#include "protocol/ssp_protocol.h"
+#include "protocol/ssp/ssp_checksum.h"
+#include "protocol/ssp/ssp_protocol.h"
 
 namespace {
 

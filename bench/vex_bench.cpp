@@ -9,7 +9,7 @@
 #include <memory>
 #include <thread>
 
-#include "config/network_socket_settings.h"
+#include "base/network_socket_settings.h"
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_data_types.h"
 #include "protocol/vex/vex_packet.h"

@@ -6,20 +6,35 @@
 
 set(VORAV_WARNINGS -Wall -Wextra)
 
+# Each library sees only its own headers and those of the libraries it
+# declares: its headers are linked one by one into a staging folder of its own
+# under the build tree (keeping their path below src/), and that folder is its
+# only include root. A header that reaches into a library not declared fails
+# to build.
 function(vorav_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS
        "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/*.h")
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  file(RELATIVE_PATH rel "${PROJECT_SOURCE_DIR}/src" "${CMAKE_CURRENT_SOURCE_DIR}")
+  set(stage "${PROJECT_BINARY_DIR}/include/${name}")
+  file(REMOVE_RECURSE "${stage}")
+  file(MAKE_DIRECTORY "${stage}/${rel}")
+  foreach(source ${sources})
+    if(source MATCHES "\\.h$")
+      get_filename_component(header_name "${source}" NAME)
+      file(CREATE_LINK "${source}" "${stage}/${rel}/${header_name}" SYMBOLIC)
+    endif()
+  endforeach()
   if(NOT sources MATCHES "\\.cpp")
     # A folder with no sources yet still provides its include path and deps.
     add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE "${PROJECT_SOURCE_DIR}/src")
+    target_include_directories(${name} INTERFACE "${stage}")
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
     return()
   endif()
   add_library(${name} STATIC ${sources})
-  target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
+  target_include_directories(${name} PUBLIC "${stage}")
   target_compile_options(${name} PRIVATE ${VORAV_WARNINGS})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()

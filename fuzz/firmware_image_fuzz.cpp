@@ -12,11 +12,11 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "protocol/byte_order.h"
-#include "protocol/cbin_version1_firmware_state.h"
-#include "protocol/null_firmware_file_state.h"
-#include "protocol/rezedor_evoderev_edar.h"
-#include "protocol/unwrapped_firmware_state.h"
+#include "base/byte_order.h"
+#include "protocol/firmware/cbin_version1_firmware_state.h"
+#include "protocol/firmware/null_firmware_file_state.h"
+#include "protocol/firmware/rezedor_evoderev_edar.h"
+#include "protocol/firmware/unwrapped_firmware_state.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "protocol/serial_number.h"
+#include "base/serial_number.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "protocol/ssp_protocol.h"
+#include "protocol/ssp/ssp_protocol.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "protocol/trickle_buffer_consumer.h"
+#include "protocol/trickle/trickle_buffer_consumer.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "config/node_settings.h"
-#include "protocol/set_rf_settings_packet.h"
+#include "protocol/packets/set_rf_settings_packet.h"
 
 class AlienNodeSettings : public NodeSettings {
   public:

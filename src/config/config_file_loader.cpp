@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "protocol/serial_number.h"
+#include "base/serial_number.h"
 
 static const char* const server_uid_path_default_ = "/etc/vorav/server_uid";
 static const qint64 maximum_file_size_ = 16 * 1024 * 1024;

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "protocol/serial_number.h"
+#include "base/serial_number.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "config/settings.h"
 #include "config/tag_payload_codes.h"
 #include "config/transmit_power.h"
-#include "host/dpu/geometry.h"
-#include "protocol/serial_number.h"
+#include "base/geometry.h"
+#include "base/serial_number.h"
 
 using config_json::ReadArray;
 using config_json::ReadBool;

@@ -7,10 +7,10 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
-#include "config/network_socket_settings.h"
+#include "base/network_socket_settings.h"
 #include "config/node_settings.h"
-#include "protocol/set_mpu_config_packet.h"
-#include "protocol/set_rf_settings_packet.h"
+#include "protocol/packets/set_mpu_config_packet.h"
+#include "protocol/packets/set_rf_settings_packet.h"
 
 class Settings;
 

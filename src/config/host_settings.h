@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "config/network_socket_settings.h"
-#include "host/dpu/geometry.h"
+#include "base/network_socket_settings.h"
+#include "base/geometry.h"
 
 class HostSettings {
   public:

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "protocol/set_mpu_config_packet.h"
+#include "protocol/packets/set_mpu_config_packet.h"
 
 class NodeSettings {
   public:

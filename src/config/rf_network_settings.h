@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "config/node_settings.h"
-#include "protocol/set_mpu_config_packet.h"
-#include "protocol/set_rf_settings_packet.h"
+#include "protocol/packets/set_mpu_config_packet.h"
+#include "protocol/packets/set_rf_settings_packet.h"
 
 class RfNetworkSettings {
   public:

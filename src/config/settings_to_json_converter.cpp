@@ -12,8 +12,8 @@
 #include "config/rf_network_settings.h"
 #include "config/settings.h"
 #include "config/tag_payload_codes.h"
-#include "host/dpu/geometry.h"
-#include "protocol/serial_number.h"
+#include "base/geometry.h"
+#include "base/serial_number.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <QJsonObject>
 
-#include "config/network_socket_settings.h"
+#include "base/network_socket_settings.h"
 
 class HostSettings;
 class NodeSettings;

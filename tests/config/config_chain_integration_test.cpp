@@ -17,7 +17,7 @@
 #include "config/settings.h"
 #include "config/settings_to_config_file_writer.h"
 #include "config/settings_to_json_converter.h"
-#include "protocol/serial_number.h"
+#include "base/serial_number.h"
 #include "support/stdout_capture.h"
 
 namespace {

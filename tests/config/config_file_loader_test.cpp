@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "protocol/serial_number.h"
+#include "base/serial_number.h"
 #include "support/stdout_capture.h"
 
 namespace {

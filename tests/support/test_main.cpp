@@ -4,7 +4,7 @@
 
 #include <QCoreApplication>
 
-#include "protocol/thread_annotations.h"
+#include "base/thread_annotations.h"
 
 #ifdef VORAV_THREAD_SANITIZER
 // Qt is not built with ThreadSanitizer: the futex-based mutexes inside it that

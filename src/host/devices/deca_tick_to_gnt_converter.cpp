@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "protocol/thread_annotations.h"
+#include "base/thread_annotations.h"
 
 namespace {
 

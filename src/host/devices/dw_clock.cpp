@@ -5,8 +5,8 @@
 
 #include "config/flat_settings_interface.h"
 #include "config/settings.h"
-#include "host/dpu/geometry.h"
-#include "protocol/derazud_pos3.h"
+#include "base/geometry.h"
+#include "protocol/reports/derazud_pos3.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "host/devices/dw_command.h"
 
-#include "protocol/byte_order.h"
+#include "base/byte_order.h"
 
 namespace dp = device_protocol;
 

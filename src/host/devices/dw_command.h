@@ -8,18 +8,18 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/device_protocol.h"
-#include "protocol/led_control_packet.h"
-#include "protocol/receive_packet.h"
-#include "protocol/reset_device_packet.h"
-#include "protocol/select_device_addr_packet.h"
-#include "protocol/set_anchor_report_size_packet.h"
-#include "protocol/set_collector_packets_packet.h"
-#include "protocol/set_device_addr_packet.h"
-#include "protocol/set_mpu_config_packet.h"
-#include "protocol/set_rf_settings_packet.h"
-#include "protocol/set_userdata_size_packet.h"
-#include "protocol/transmit_packet.h"
+#include "protocol/packets/device_protocol.h"
+#include "protocol/packets/led_control_packet.h"
+#include "protocol/packets/receive_packet.h"
+#include "protocol/packets/reset_device_packet.h"
+#include "protocol/packets/select_device_addr_packet.h"
+#include "protocol/packets/set_anchor_report_size_packet.h"
+#include "protocol/packets/set_collector_packets_packet.h"
+#include "protocol/packets/set_device_addr_packet.h"
+#include "protocol/packets/set_mpu_config_packet.h"
+#include "protocol/packets/set_rf_settings_packet.h"
+#include "protocol/packets/set_userdata_size_packet.h"
+#include "protocol/packets/transmit_packet.h"
 
 class DwCommand {
   public:

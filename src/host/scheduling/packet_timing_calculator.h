@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "protocol/set_rf_settings_packet.h"
+#include "protocol/packets/set_rf_settings_packet.h"
 
 class PacketTimingCalculator {
   public:

@@ -11,7 +11,7 @@
 #include "host/scheduling/airtime_calculator.h"
 #include "host/scheduling/packet_size_calculator.h"
 #include "host/scheduling/slottime_calculator.h"
-#include "protocol/set_mpu_config_packet.h"
+#include "protocol/packets/set_mpu_config_packet.h"
 
 class RfSchedulerSettings {
   public:

@@ -4,7 +4,7 @@
 #include <QString>
 #include <algorithm>
 
-#include "protocol/thread_annotations.h"
+#include "base/thread_annotations.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <QThread>
 #include <cstdint>
 
-#include "config/network_socket_settings.h"
+#include "base/network_socket_settings.h"
 #include "protocol/vex/vex_packet.h"
 #include "protocol/vex/vex_receiver.h"
 #include "protocol/vex/vex_transmitter.h"

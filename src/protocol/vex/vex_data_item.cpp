@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "protocol/byte_order.h"
+#include "base/byte_order.h"
 
 VexDataItem::VexDataItem() : type_(0xFFFF), size_(0) {}
 

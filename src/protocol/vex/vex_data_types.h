@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "protocol/signal_strength.h"
-#include "protocol/sync_packet.h"
+#include "protocol/packets/signal_strength.h"
+#include "protocol/packets/sync_packet.h"
 #include "protocol/vex/vex_data_item.h"
 #include "protocol/vex/vex_packet.h"
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <utility>
 
-#include "protocol/byte_order.h"
-#include "protocol/thread_annotations.h"
+#include "base/byte_order.h"
+#include "base/thread_annotations.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "protocol/vex/vex_meta_types.h"
-#include "protocol/thread_annotations.h"
+#include "base/thread_annotations.h"
 
 VexReceiver::VexReceiver(QString group, uint16_t port, QNetworkInterface iface, QObject* parent)
     : QObject(parent),

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "protocol/thread_annotations.h"
+#include "base/thread_annotations.h"
 #include "protocol/vex/vex_meta_types.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "config/flat_settings_interface.h"
 #include "config/settings.h"
-#include "protocol/derazud_pos3.h"
+#include "protocol/reports/derazud_pos3.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/byte_order.h"
-#include "protocol/thread_annotations.h"
+#include "base/byte_order.h"
+#include "base/thread_annotations.h"
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_data_types.h"
 #include "support/stdout_capture.h"

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/byte_order.h"
+#include "base/byte_order.h"
 #include "support/stdout_capture.h"
 
 namespace {
