@@ -2,12 +2,12 @@
 
 #include <cmath>
 
+#include "base/device_time.h"
+
 #include "base/thread_annotations.h"
 
 namespace {
 
-constexpr uint64_t kDeviceTimeWrap = uint64_t{1} << 40;
-constexpr uint64_t kDeviceTimeMask = kDeviceTimeWrap - 1;
 constexpr double kMaxUnwrappedDistance = 549755813887.0;  // 2^39 - 1
 // Both the tick span and the distance from the previous sync are divided by
 // it, so it cancels out of the line; the order of those operations still

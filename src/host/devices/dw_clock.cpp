@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <cmath>
 
+#include "base/device_time.h"
+
 #include "config/flat_settings_interface.h"
 #include "config/settings.h"
 #include "base/geometry.h"
@@ -10,10 +12,6 @@
 
 namespace {
 
-constexpr uint64_t kDeviceTimeWrap = uint64_t{1} << 40;
-constexpr uint64_t kDeviceTimeMask = kDeviceTimeWrap - 1;
-constexpr uint64_t kDeviceTimeHalfRange = uint64_t{1} << 39;
-constexpr double kTicksPerSecond = 6.38976e10;
 // Doubles of smaller magnitude convert to int64_t with room to spare.
 constexpr double kSafeInt64Magnitude = 4611686018427387904.0;  // 2^62
 
@@ -132,11 +130,11 @@ double DwClock::RangeDifference(int64_t a, int64_t b, double speedOfLight) {
         else
             ticks = static_cast<double>(ahead - kDeviceTimeWrap);
     }
-    return ticks * (speedOfLight / kTicksPerSecond);
+    return ticks * (speedOfLight / kDeviceTicksPerSecond);
 }
 
 int64_t DwClock::DistanceToTicks(double metres, double speedOfLight) {
-    const double ticks = std::trunc(kTicksPerSecond / speedOfLight * metres);
+    const double ticks = std::trunc(kDeviceTicksPerSecond / speedOfLight * metres);
     // A missing or absurd position (NaN, infinite, a zero speed of light)
     // gives no offset rather than an undefined conversion; a finite value
     // beyond int64_t is reduced modulo 2^40, which is all its users look at.

@@ -8,6 +8,8 @@
 #include <limits>
 #include <vector>
 
+#include "base/device_time.h"
+
 vex_data_tick_t VexDataTick_FromSyncPacket(const packet_sync_t& sync, uint32_t serial_number) {
     vex_data_tick_t tick{};
     tick.sequence = sync.sequence;
@@ -21,7 +23,7 @@ vex_data_tick_t VexDataTick_FromSyncPacket(const packet_sync_t& sync, uint32_t s
     tick.byte_24 = sync.byte_24;
     tick.field_15 = sync.field_15;
     // 40 bits in a 64-bit field whose upper 24 bits are zero.
-    tick.transmit_time = sync.transmit_time & 0xFFFFFFFFFFull;
+    tick.transmit_time = DeviceTimeMask(sync.transmit_time);
     return tick;
 }
 
