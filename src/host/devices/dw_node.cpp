@@ -1,0 +1,1 @@
+#include "host/devices/dw_node.h"

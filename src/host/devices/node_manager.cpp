@@ -1,0 +1,1 @@
+#include "host/devices/node_manager.h"
