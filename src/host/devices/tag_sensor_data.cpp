@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "base/float_conversion.h"
+#include "base/saturating_conversion.h"
 #include "protocol/packets/device_protocol.h"
 #include "protocol/packets/sensor_data_accel_packet.h"
 #include "protocol/packets/sensor_data_bar_packet.h"
@@ -114,7 +114,7 @@ void TagSensorData_RenormaliseQuaternion(int32_t components[4]) {
         return;
     }
     for (int i = 0; i < 4; ++i) {
-        components[i] = SaturatingTruncateToInt32(components[i] / norm);
+        components[i] = TruncateToInt32(components[i] / norm);
     }
 }
 

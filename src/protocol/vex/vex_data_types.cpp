@@ -3,11 +3,13 @@
 #include <QByteArray>
 #include <QDataStream>
 #include <QJsonDocument>
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <vector>
 
 #include "base/device_time.h"
-#include "base/float_conversion.h"
+#include "base/saturating_conversion.h"
 
 vex_data_tick_t VexDataTick_FromSyncPacket(const packet_sync_t& sync, uint32_t serial_number) {
     vex_data_tick_t tick{};
@@ -108,11 +110,11 @@ bool VexDataConfig_Read(const VexDataItem& item, QJsonObject* config) {
 #pragma GCC diagnostic pop
 
 int32_t VexData_MetresToMillimetres(double metres) {
-    return SaturatingTruncateToInt32(metres * 1000.0);
+    return TruncateToInt32(metres * 1000.0);
 }
 
 int32_t VexData_MetresToMillimetresRounded(double metres) {
-    return SaturatingTruncateToInt32((metres + 0.0005) * 1000.0);
+    return TruncateToInt32((metres + 0.0005) * 1000.0);
 }
 
 uint8_t VexData_AccelerometerFullScale(uint32_t scale_code) {
