@@ -7,8 +7,7 @@
 // shared pointers.
 //
 // Threads and locks:
-// - The position lock guards the configured position and the position
-//   history. Solver threads of the global thread pool store and read
+// - The position lock guards the position history. Solver threads of the global thread pool store and read
 //   positions (try-lock of half the sync period), the report path reads the
 //   smoothed position (waiting lock).
 // - The report lock guards the time-of-arrival report, its storage, the last
@@ -123,7 +122,8 @@ class DwNode {
     // The newest solved position, or the configured position before any.
     derazud_pos3_t GetCurrentPos3() const;
     // Takes the first 24 bytes of the record (data tag, serial number, x, y,
-    // z, kind marker) as the configured position and clears the rest.
+    // z, kind marker) as the configured position and clears the rest. Only
+    // before the node is shared.
     void SetInitialPos3(const derazud_pos3_t& position);
     // Appends a solved position; dropped with a message when the position lock
     // cannot be had within half the sync period.
@@ -181,6 +181,9 @@ class DwNode {
     // nodes) do not carry it. Call with the report lock held; false when the
     // allocation failed.
     bool PrepareToaReport();
+    // A copy of the output packet stamped with the node's serial number, the
+    // node's packet emptied. Call with the packet lock held.
+    std::shared_ptr<VexPacket> TakeOutputPacket();
 
     // x, y, z times 1000 and the kind marker truncated to i32 (saturating,
     // NaN 0); smoothing count, sequence and network time copied.
@@ -206,7 +209,8 @@ class DwNode {
     QPointer<NodeLink> node_link_;
     mutable std::mutex link_mutex_;
     DwClock clock_;
-    // Guarded by position_mutex_.
+    // Written only before the node is shared (construction, the registry's
+    // Init); read by any thread, also when the position lock is busy.
     derazud_pos3_t configured_position_;
     // Guarded by report_mutex_.
     uint32_t last_report_sequence_;
@@ -268,7 +272,8 @@ class DwTag final : public DwNode {
     double GetY() const override { return y_.load(std::memory_order_relaxed); }
     double GetZ() const override { return z_.load(std::memory_order_relaxed); }
 
-    // Metres; sets the configured position with the tag's kind marker.
+    // Metres; sets the configured position with the tag's kind marker. Only
+    // before the node is shared.
     void SetInitialPosition(double x, double y, double z);
 
   private:

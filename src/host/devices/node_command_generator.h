@@ -37,6 +37,10 @@ class NodeCommandGenerator {
     DwCommandList GetCommandsForNode(std::shared_ptr<DwNode> node, const RfSchedulerSettings& budget);
     // The address set and address select commands every list begins with.
     void AddAddressCommandsToList(std::shared_ptr<DwNode> node, DwCommandList& list);
+
+  protected:
+    // The address pair followed by an LED command with the given operation.
+    DwCommandList AddressedLedList(std::shared_ptr<DwNode> node, uint8_t ledOperation);
 };
 
 class VmlCommandGenerator final : public NodeCommandGenerator {
