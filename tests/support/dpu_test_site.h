@@ -35,7 +35,7 @@ namespace dpu_test_site {
 
 constexpr uint32_t kMaster = 0x01000001;
 // Anchor positions in metres: 0011 (0, 0, 2.5) UWB, 0012 (10, 0, 2.5) wired,
-// 0013 (10, 8, 2.5) UWB, 0014 (0, 8, 2.5) UWB.
+// 0013 (10, 8, 0.5) UWB, 0014 (0, 8, 3) UWB.
 constexpr uint32_t kAnchors[] = {0x01000011, 0x01000012, 0x01000013, 0x01000014};
 constexpr uint32_t kWiredAnchor = 0x01000012;
 constexpr uint32_t kTag = 0x01010021;
@@ -78,8 +78,8 @@ inline QJsonObject Config(const options_t& options) {
         "anchors": [
             {"serial number": "01:00:0011", "antenna delay": 16440, "x": 0.0, "y": 0.0, "z": 2.5, "backhaul": "uwb"},
             {"serial number": "01:00:0012", "antenna delay": 16441, "x": 10.0, "y": 0.0, "z": 2.5, "backhaul": "wired"},
-            {"serial number": "01:00:0013", "antenna delay": 16442, "x": 10.0, "y": 8.0, "z": 2.5, "backhaul": "uwb"},
-            {"serial number": "01:00:0014", "antenna delay": 16443, "x": 0.0, "y": 8.0, "z": 2.5, "backhaul": "uwb"}
+            {"serial number": "01:00:0013", "antenna delay": 16442, "x": 10.0, "y": 8.0, "z": 0.5, "backhaul": "uwb"},
+            {"serial number": "01:00:0014", "antenna delay": 16443, "x": 0.0, "y": 8.0, "z": 3.0, "backhaul": "uwb"}
         ],
         "tags": [
             {"serial number": "01:01:0021", "antenna delay": 16442},

@@ -525,8 +525,9 @@ TEST_F(DpuBringUpTest, InfrastructureListsTheMasterFirstThenTheAnchors) {
     for (size_t i = 1; i < nodes.size(); ++i) {
         EXPECT_EQ(nodes[i].kind, kVexInfrastructureAnchor);
         EXPECT_EQ(nodes[i].serial_number, kAnchors[i - 1]);
-        EXPECT_EQ(nodes[i].z, 2500);
     }
+    EXPECT_EQ(nodes[1].z, 2500);
+    EXPECT_EQ(nodes[3].z, 500);
     EXPECT_EQ(nodes[3].x, 10000);
     EXPECT_EQ(nodes[3].y, 8000);
 }
