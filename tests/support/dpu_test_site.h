@@ -5,6 +5,9 @@
 // reservations and the node registry. Also a publisher that records what the
 // engine publishes and a device link that records what is sent to it.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -15,6 +18,8 @@
 #include <QThread>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -243,6 +248,27 @@ class RecordingLink : public NodeLink {
     mutable std::mutex mutex_;
     std::vector<frame_t> frames_;
     std::function<void(const std::vector<uint8_t>&)> reply_;
+};
+
+// Sends standard output to /dev/null while it exists (fuzzing and
+// benchmarks, where nothing reads what the engine prints).
+struct SilencedStdout {
+    SilencedStdout() : saved(dup(STDOUT_FILENO)) {
+        std::fflush(stdout);
+        const int sink = open("/dev/null", O_WRONLY);
+        if (saved < 0 || sink < 0 || dup2(sink, STDOUT_FILENO) < 0) {
+            std::abort();
+        }
+        close(sink);
+    }
+    ~SilencedStdout() {
+        std::fflush(stdout);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+    }
+    SilencedStdout(const SilencedStdout&) = delete;
+    SilencedStdout& operator=(const SilencedStdout&) = delete;
+    const int saved;
 };
 
 // Runs the calling thread's events until the condition holds or the bound
