@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 
+#include "host/dpu/backlink.h"
 #include "host/dpu/dpu.h"
 #include "protocol/vex/vex_data_types.h"
 #include "support/dpu_test_site.h"
@@ -45,20 +46,10 @@ class CheckingPublisher : public VexPublisher {
     void PublishInputVex(VexPacket&) override {}
 };
 
-struct Handler {
-    uint16_t type;
-    void (Dpu::*handle)(uint32_t serial, const VexDataItem& item);
-};
-
-const Handler kHandlers[] = {
-    {VexType::kTick, &Dpu::RxVexTick},
-    {VexType::kTimedRx, &Dpu::RxVexTimedRx},
-    {VexType::kPing, &Dpu::RxVexPing},
-    {VexType::kDiscovery, &Dpu::RxVexDiscovery},
-    {VexType::kSspResponse, &Dpu::RxVexSsp},
-    {VexType::kConfig, &Dpu::RxVexConfig},
-    {VexType::kSmoothingFactor, &Dpu::RxVexSmoothingFactor},
-};
+// Item types by kind; kind 7 is an encoded report.
+const uint16_t kItemTypes[] = {VexType::kTick,           VexType::kTimedRx,     VexType::kPing,
+                               VexType::kDiscovery,      VexType::kSspResponse, VexType::kConfig,
+                               VexType::kSmoothingFactor};
 
 uint32_t SerialOf(uint8_t selector) {
     switch (selector) {
@@ -131,9 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     QByteArray(reinterpret_cast<const char*>(payload), static_cast<int>(length)));
                 continue;
             }
-            const Handler& handler = kHandlers[kind % 8];
-            (dpu.*handler.handle)(
-                serial, VexDataItem(handler.type, static_cast<uint16_t>(length), length ? payload : nullptr));
+            Backlink::HandItemToEngine(
+                &dpu, serial,
+                VexDataItem(kItemTypes[kind % 8], static_cast<uint16_t>(length), length ? payload : nullptr));
         }
         // The queued configuration publication runs in this thread.
         QCoreApplication::processEvents();
