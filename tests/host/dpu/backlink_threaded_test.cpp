@@ -152,8 +152,8 @@ TEST_F(BacklinkTest, EqualSettingsShareOneConnectionThatCarriesItemsToTheEngine)
     const auto payload = external.Payloads(VexType::kTimeReservation)[0];
     vex_data_time_reservation_t reservation;
     std::memcpy(&reservation, payload.data(), sizeof(reservation));
-    EXPECT_EQ(reservation.serial_number, kTag);
-    EXPECT_EQ(reservation.outcome, kVexAdmissionTag);
+    EXPECT_EQ(+reservation.serial_number, kTag);
+    EXPECT_EQ(+reservation.outcome, kVexAdmissionTag);
     backlink.Shutdown();
 }
 

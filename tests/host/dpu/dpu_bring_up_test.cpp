@@ -518,18 +518,18 @@ TEST_F(DpuBringUpTest, InfrastructureListsTheMasterFirstThenTheAnchors) {
         nodes.push_back(node);
     }
     ASSERT_EQ(nodes.size(), 5u);
-    EXPECT_EQ(nodes[0].kind, kVexInfrastructureMaster);
-    EXPECT_EQ(nodes[0].serial_number, kMaster);
-    EXPECT_EQ(nodes[0].x, 5000);
-    EXPECT_EQ(nodes[0].z, 2000);
+    EXPECT_EQ(+nodes[0].kind, kVexInfrastructureMaster);
+    EXPECT_EQ(+nodes[0].serial_number, kMaster);
+    EXPECT_EQ(+nodes[0].x, 5000);
+    EXPECT_EQ(+nodes[0].z, 2000);
     for (size_t i = 1; i < nodes.size(); ++i) {
-        EXPECT_EQ(nodes[i].kind, kVexInfrastructureAnchor);
-        EXPECT_EQ(nodes[i].serial_number, kAnchors[i - 1]);
+        EXPECT_EQ(+nodes[i].kind, kVexInfrastructureAnchor);
+        EXPECT_EQ(+nodes[i].serial_number, kAnchors[i - 1]);
     }
-    EXPECT_EQ(nodes[1].z, 2500);
-    EXPECT_EQ(nodes[3].z, 500);
-    EXPECT_EQ(nodes[3].x, 10000);
-    EXPECT_EQ(nodes[3].y, 8000);
+    EXPECT_EQ(+nodes[1].z, 2500);
+    EXPECT_EQ(+nodes[3].z, 500);
+    EXPECT_EQ(+nodes[3].x, 10000);
+    EXPECT_EQ(+nodes[3].y, 8000);
 }
 
 TEST_F(DpuBringUpTest, ConfigurationTooLargeForOnePacketIsRefusedWithAMessage) {

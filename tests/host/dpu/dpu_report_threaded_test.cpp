@@ -91,10 +91,10 @@ toa_solution_t DirectSolve(const std::vector<uint64_t>& arrivals) {
 // The published position is the solve's, in whole millimetres of a float in metres.
 void ExpectPositionOfSolve(const vex_data_position_t& position, const toa_solution_t& solution) {
     ASSERT_EQ(solution.status, ToaSolveStatus::kAccepted);
-    EXPECT_NEAR(position.x, solution.position.GetX(), 1.0);
-    EXPECT_NEAR(position.y, solution.position.GetY(), 1.0);
-    EXPECT_NEAR(position.z, solution.position.GetZ(), 1.0);
-    EXPECT_EQ(position.error, static_cast<int32_t>(static_cast<float>(solution.quality)));
+    EXPECT_NEAR(+position.x, solution.position.GetX(), 1.0);
+    EXPECT_NEAR(+position.y, solution.position.GetY(), 1.0);
+    EXPECT_NEAR(+position.z, solution.position.GetZ(), 1.0);
+    EXPECT_EQ(+position.error, static_cast<int32_t>(static_cast<float>(solution.quality)));
 }
 
 // What one published packet holds, item by item.
@@ -168,27 +168,27 @@ TEST_F(DpuReportTest, ReportYieldsDiagnosticsPerAnchorThenTheSolutionThenThePosi
                                      VexType::kToaAnchor, VexType::kToaSolution, VexType::kPosition}));
     const auto entries = Entries(truth, 1.0);
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(contents.anchors[i].anchor_serial_number, kAnchors[i]);
-        EXPECT_EQ(contents.anchors[i].time_of_arrival, static_cast<uint64_t>(entries[i].toa));
+        EXPECT_EQ(+contents.anchors[i].anchor_serial_number, kAnchors[i]);
+        EXPECT_EQ(+contents.anchors[i].time_of_arrival, static_cast<uint64_t>(entries[i].toa));
         // Occlusion mitigation is off: every weight is 1.
-        EXPECT_EQ(contents.anchors[i].weight, 1000000);
+        EXPECT_EQ(+contents.anchors[i].weight, 1000000);
     }
     // The start guess is the tag's initial position: the centroid of the
     // master and the anchors, (5, 3.2, 2.1) m.
-    EXPECT_EQ(contents.solutions[0].start_x, 5000);
-    EXPECT_EQ(contents.solutions[0].start_y, 3200);
-    EXPECT_EQ(contents.solutions[0].start_z, 2100);
+    EXPECT_EQ(+contents.solutions[0].start_x, 5000);
+    EXPECT_EQ(+contents.solutions[0].start_y, 3200);
+    EXPECT_EQ(+contents.solutions[0].start_z, 2100);
     std::vector<uint64_t> arrivals;
     for (const auto& entry : entries) {
         arrivals.push_back(static_cast<uint64_t>(entry.toa));
     }
     const toa_solution_t solution = DirectSolve(arrivals);
-    EXPECT_EQ(contents.solutions[0].iteration_count, solution.iteration_count);
+    EXPECT_EQ(+contents.solutions[0].iteration_count, solution.iteration_count);
     const vex_data_position_t& position = contents.positions[0];
     ExpectPositionOfSolve(position, solution);
-    EXPECT_NEAR(position.x, truth.GetX(), 100);
-    EXPECT_NEAR(position.y, truth.GetY(), 100);
-    EXPECT_EQ(position.sequence, 7);
+    EXPECT_NEAR(+position.x, truth.GetX(), 100);
+    EXPECT_NEAR(+position.y, truth.GetY(), 100);
+    EXPECT_EQ(+position.sequence, 7);
 }
 
 TEST_F(DpuReportTest, ReportsThatAreNotSolvedStillPublishThePreviousPosition) {
@@ -215,8 +215,8 @@ TEST_F(DpuReportTest, ReportsThatAreNotSolvedStillPublishThePreviousPosition) {
     for (const VexPacket& packet : packets) {
         const Contents contents = Read(packet);
         EXPECT_EQ(contents.types, std::vector<uint16_t>{VexType::kPosition});
-        EXPECT_EQ(contents.positions[0].x, 5000);
-        EXPECT_EQ(contents.positions[0].y, 3200);
+        EXPECT_EQ(+contents.positions[0].x, 5000);
+        EXPECT_EQ(+contents.positions[0].y, 3200);
     }
 }
 
@@ -237,7 +237,7 @@ TEST_F(DpuReportTest, SolvesOfOneTagArePublishedInReportOrder) {
     for (const VexPacket& packet : packets) {
         const Contents contents = Read(packet);
         ASSERT_EQ(contents.anchors.size(), 4u);
-        firstArrivals[contents.serial].push_back(contents.anchors[0].time_of_arrival);
+        firstArrivals[contents.serial].push_back(+contents.anchors[0].time_of_arrival);
     }
     for (const uint32_t tag : {kTag, kSecondTag}) {
         const std::vector<uint64_t>& arrivals = firstArrivals[tag];
@@ -303,17 +303,17 @@ TEST_F(DpuReportTest, TimedReceptionsAndPingsMakeOnePacketWithStatusesFirst) {
     EXPECT_EQ(contents.types, expected);
     std::vector<uint64_t> arrivals;
     for (int a = 0; a < 4; ++a) {
-        EXPECT_EQ(contents.statuses[a].status, kVexAnchorStatusUsed);
+        EXPECT_EQ(+contents.statuses[a].status, kVexAnchorStatusUsed);
         // The clocks map each local reception back onto the master's time.
         const int64_t expected = ArrivalTicks(truth, a, firstSyncSeconds + 1.5 * syncSeconds);
-        EXPECT_NEAR(static_cast<double>(contents.anchors[a].time_of_arrival), static_cast<double>(expected),
+        EXPECT_NEAR(static_cast<double>(+contents.anchors[a].time_of_arrival), static_cast<double>(expected),
                     2.0);
-        arrivals.push_back(contents.anchors[a].time_of_arrival);
+        arrivals.push_back(+contents.anchors[a].time_of_arrival);
     }
     ExpectPositionOfSolve(contents.positions[0], DirectSolve(arrivals));
-    EXPECT_NEAR(contents.positions[0].x, truth.GetX(), 100);
-    EXPECT_NEAR(contents.positions[0].y, truth.GetY(), 100);
-    EXPECT_EQ(contents.positions[0].sequence, 1);
+    EXPECT_NEAR(+contents.positions[0].x, truth.GetX(), 100);
+    EXPECT_NEAR(+contents.positions[0].y, truth.GetY(), 100);
+    EXPECT_EQ(+contents.positions[0].sequence, 1);
 }
 
 }  // namespace
