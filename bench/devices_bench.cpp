@@ -23,6 +23,7 @@ struct registry_fixture_t {
     NodeManager registry;
     std::vector<uint32_t> tag_serials;
     std::vector<uint16_t> anchor_ids;
+    std::vector<uint16_t> node_ids;
 
     registry_fixture_t() {
         RfNetworkSettings* rf = settings.GetRfNetworkSettingsReference();
@@ -46,8 +47,11 @@ struct registry_fixture_t {
         }
         rf->SetTags(tags);
         registry.Init(&settings, kSyncPeriodMs);
-        for (uint16_t id = 2; id < 2 + kAnchors; ++id)
-            anchor_ids.push_back(id);
+        for (uint16_t id = 1; id <= 1 + kAnchors + kTags; ++id) {
+            node_ids.push_back(id);
+            if (id >= 2 && id < 2 + kAnchors)
+                anchor_ids.push_back(id);
+        }
     }
 };
 
@@ -56,59 +60,59 @@ registry_fixture_t& Fixture() {
     return fixture;
 }
 
-void BM_FindNodeBySerialNumber_Hit(benchmark::State& state) {
-    registry_fixture_t& f = Fixture();
+// Looks the keys up in a stride that does not follow the maps' order.
+template <typename Key, typename Lookup>
+void CycleLookups(benchmark::State& state, const std::vector<Key>& keys, Lookup lookup) {
     size_t i = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(f.registry.FindNodeBySerialNumber(f.tag_serials[i]));
-        i = (i + 97) % f.tag_serials.size();
+        benchmark::DoNotOptimize(lookup(keys[i]));
+        i = (i + 97) % keys.size();
     }
+}
+
+void BM_FindNodeBySerialNumber_Hit(benchmark::State& state) {
+    const registry_fixture_t& f = Fixture();
+    CycleLookups(state, f.tag_serials,
+                 [&f](uint32_t serial) { return f.registry.FindNodeBySerialNumber(serial); });
 }
 BENCHMARK(BM_FindNodeBySerialNumber_Hit);
 
+// The master is searched for last among the registered kinds.
+void BM_FindNodeBySerialNumber_MasterHit(benchmark::State& state) {
+    const registry_fixture_t& f = Fixture();
+    const std::vector<uint32_t> master{f.registry.GetPrimaryMaster()->GetSerialNumber()};
+    CycleLookups(state, master, [&f](uint32_t serial) { return f.registry.FindNodeBySerialNumber(serial); });
+}
+BENCHMARK(BM_FindNodeBySerialNumber_MasterHit);
+
 void BM_FindTagBySerialNumber_Hit(benchmark::State& state) {
-    registry_fixture_t& f = Fixture();
-    size_t i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(f.registry.FindTagBySerialNumber(f.tag_serials[i]));
-        i = (i + 97) % f.tag_serials.size();
-    }
+    const registry_fixture_t& f = Fixture();
+    CycleLookups(state, f.tag_serials,
+                 [&f](uint32_t serial) { return f.registry.FindTagBySerialNumber(serial); });
 }
 BENCHMARK(BM_FindTagBySerialNumber_Hit);
 
 void BM_FindNodeById_Hit(benchmark::State& state) {
-    registry_fixture_t& f = Fixture();
-    uint16_t id = 1;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(f.registry.FindNodeById(id));
-        id = static_cast<uint16_t>(id % (1 + kAnchors + kTags) + 1);
-    }
+    const registry_fixture_t& f = Fixture();
+    CycleLookups(state, f.node_ids, [&f](uint16_t id) { return f.registry.FindNodeById(id); });
 }
 BENCHMARK(BM_FindNodeById_Hit);
 
 void BM_FindAnchorById_Hit(benchmark::State& state) {
-    registry_fixture_t& f = Fixture();
-    size_t i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(f.registry.FindAnchorById(f.anchor_ids[i]));
-        i = (i + 13) % f.anchor_ids.size();
-    }
+    const registry_fixture_t& f = Fixture();
+    CycleLookups(state, f.anchor_ids, [&f](uint16_t id) { return f.registry.FindAnchorById(id); });
 }
 BENCHMARK(BM_FindAnchorById_Hit);
 
 void BM_GetNodeSerialNumberFromId(benchmark::State& state) {
-    registry_fixture_t& f = Fixture();
-    uint16_t id = 1;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(f.registry.GetNodeSerialNumberFromId(id));
-        id = static_cast<uint16_t>(id % (1 + kAnchors + kTags) + 1);
-    }
+    const registry_fixture_t& f = Fixture();
+    CycleLookups(state, f.node_ids, [&f](uint16_t id) { return f.registry.GetNodeSerialNumberFromId(id); });
 }
 BENCHMARK(BM_GetNodeSerialNumberFromId);
 
 // A foreign tag: the lookup builds a null node.
 void BM_FindTagBySerialNumber_Miss(benchmark::State& state) {
-    registry_fixture_t& f = Fixture();
+    const registry_fixture_t& f = Fixture();
     uint32_t serial = 0x0A000000;
     for (auto _ : state) {
         benchmark::DoNotOptimize(f.registry.FindTagBySerialNumber(serial));
