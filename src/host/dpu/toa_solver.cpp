@@ -52,8 +52,7 @@ ToaSolveStatus SolveToaPosition(const toa_measurement_t* measurements, int count
     if (!(total_weight > 0.0) || !std::isfinite(total_weight))
         return Finish(solution, ToaSolveStatus::kInvalidMeasurements);
 
-    // The speed of light in whole millimetres per second, as configured speeds
-    // have always been used.
+    // The speed of light truncated to whole millimetres per second.
     const double vc = static_cast<double>(TruncateToUint64(parameters.speed_of_light * 1000.0));
     const double n = static_cast<double>(count);
     const double stop_distance = 1000.0 * parameters.min_stop_threshold;
@@ -111,8 +110,7 @@ ToaSolveStatus SolveToaPosition(const toa_measurement_t* measurements, int count
 
     if (diagnostics != nullptr) {
         for (int i = 0; i < count; ++i) {
-            diagnostics[i].weight_millionths =
-                TruncateToInt32(std::trunc(measurements[i].weight * 1000000.0));
+            diagnostics[i].weight_millionths = TruncateToInt32(measurements[i].weight * 1000000.0);
             diagnostics[i].correction_mm = TruncateToInt32(std::round(step[i]));
         }
     }
