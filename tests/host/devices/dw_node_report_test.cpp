@@ -79,7 +79,7 @@ Statuses StatusItems(const std::shared_ptr<VexPacket>& packet) {
     for (const auto& item : packet->GetDataItems()) {
         vex_data_anchor_status_t status{};
         if (VexData_Read(*item, &status)) {
-            statuses.emplace_back(status.anchor_serial_number, status.status);
+            statuses.emplace_back(+status.anchor_serial_number, +status.status);  // packed: copies
         }
     }
     return statuses;
@@ -477,7 +477,7 @@ class DwNodePayloadTest : public DwNodeReportTest {
             for (const auto& item : packet->GetDataItems()) {
                 vex_data_lps25h_temperature_t temperature{};
                 EXPECT_TRUE(VexData_Read(*item, &temperature));
-                values.push_back(temperature.temperature);
+                values.push_back(+temperature.temperature);
             }
         }
         return values;

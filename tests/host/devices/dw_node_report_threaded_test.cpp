@@ -148,8 +148,8 @@ TEST(DwNodeReportThreaded, ReceiverAssemblyAgainstSolverThreads) {
                 position.creation_time = static_cast<int64_t>(report.creation_time);
                 tag->SetCurrentPos3(position);
                 const vex_data_position_t smoothed = tag->GetSmoothedPositionData();
-                EXPECT_EQ(smoothed.x, 9000);
-                EXPECT_EQ(smoothed.y, 4000);
+                EXPECT_EQ(+smoothed.x, 9000);  // packed: compared as values
+                EXPECT_EQ(+smoothed.y, 4000);
                 DerAzudToaRpt_Cleanup(&report);
                 std::lock_guard<std::mutex> lock(counts_mutex);
                 counts.Add(packet);
