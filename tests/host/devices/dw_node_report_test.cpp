@@ -293,6 +293,18 @@ TEST_F(DwNodeReportTest, UnknownAndRepeatedAnchorsLeaveTheReport) {
     }
 }
 
+TEST_F(DwNodeReportTest, ReportEmptiedByTheCheckIsStillHandedOn) {
+    AddHall();
+    for (uint32_t stray = 0; stray < 4; ++stray) {
+        RespondAs(5, 0x0BAD0000 + stray, static_cast<int16_t>(2 + stray), 1000);
+    }
+    Respond(6, 0, 1000);
+    ASSERT_EQ(collector_.reports.size(), 1u);
+    EXPECT_EQ(collector_.reports[0].sequence, 5);
+    EXPECT_TRUE(collector_.reports[0].toas.empty());
+    EXPECT_EQ(StatusItems(tag_->GetVexPacket()).size(), 4u);
+}
+
 TEST_F(DwNodeReportTest, FirstCheckAllowsAnyMoveLaterOnesTheConfiguredOne) {
     AddHall();
     Host()->SetMaxTagVelocity(0.0);
