@@ -6,7 +6,7 @@
 // "used" status item in the packets taken from the tag.
 //
 // Input: a 20-byte head, then operations (see below); the seeds are made by
-// fuzz/support/make_report_assembly_seeds.py.
+// tools/make_report_assembly_seeds.py.
 #include <QByteArray>
 #include <cstdint>
 #include <cstdlib>

@@ -1,11 +1,17 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of fuzz/report_assembly_fuzz.cpp (see its head for
-the input layout) into fuzz/corpus/report_assembly/."""
+the input layout) into fuzz/corpus/report_assembly/.
+
+Usage: tools/make_report_assembly_seeds.py [corpus folder]
+"""
 import math
 import os
 import struct
 
-OUT = os.path.join(os.path.dirname(__file__), "..", "corpus", "report_assembly")
+import sys
+
+OUT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "fuzz", "corpus", "report_assembly")
 C = 299792458.0
 TICKS = 6.38976e10
 ANCHORS = [(5.0 * (i % 3), 4.0 * (i // 3), 2.0 + 0.5 * i) for i in range(8)]
