@@ -90,11 +90,7 @@ class ConfigurationServerTest : public ::testing::Test {
                                        &ConfigurationServer::Shutdown, "configuration server");
         thread_.Start();
     }
-    void TearDown() override {
-        thread_.RequestStop();
-        EXPECT_TRUE(thread_.Join(kJoinMs));
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    void TearDown() override { EXPECT_TRUE(StopAndJoin(thread_)); }
     std::vector<Report> Reports() {
         std::lock_guard<std::mutex> lock(mutex_);
         return reports_;
@@ -121,8 +117,7 @@ TEST_F(ConfigurationServerTest, EveryValidAnnounceIsReportedWithItsSender) {
     sender.Send(Announce(0xFFFFFFFF));
     sender.Send(Announce(0x0100002B));
     ASSERT_TRUE(SpinUntil([&] { return Reports().back().announce.serial_number == 0x0100002B; }));
-    thread_.RequestStop();
-    ASSERT_TRUE(thread_.Join(kJoinMs));
+    ASSERT_TRUE(StopAndJoin(thread_));
 
     for (const Report& report : Reports()) {
         EXPECT_EQ(report.address, "127.0.0.1");

@@ -112,11 +112,7 @@ class EthernetLinkTest : public ::testing::Test {
                                                  &NodeLink::Shutdown, "Ethernet link");
         thread_.Start();
     }
-    void TearDown() override {
-        thread_.RequestStop();
-        EXPECT_TRUE(thread_.Join(kJoinMs));
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    void TearDown() override { EXPECT_TRUE(StopAndJoin(thread_)); }
 
     // The configuration datagram, once the device has it.
     static Bytes Configuration(UdpDevice& device) {
