@@ -12,6 +12,8 @@
 #include "base/serial_number.h"
 #include "config/flat_settings_interface.h"
 #include "config/settings.h"
+#include "host/devices/dw_node.h"
+#include "host/devices/node_manager.h"
 #include "protocol/vex/vex_data_types.h"
 #include "protocol/vex/vex_packet.h"
 
@@ -256,6 +258,31 @@ TwrSnoopEngine::TwrSnoopEngine(QObject* parent) : QObject(parent) {}
 
 TwrSnoopEngine::~TwrSnoopEngine() {
     Clear();
+}
+
+void TwrSnoopEngine::SetNodeManager(std::shared_ptr<const NodeManager> registry) {
+    if (!registry) {
+        node_lookup_ = nullptr;
+        network_id_lookup_ = nullptr;
+        return;
+    }
+    node_lookup_ = [registry](uint32_t serial, twr_node_info_t* info) {
+        const std::shared_ptr<DwNode> node = registry->FindNodeBySerialNumber(serial);
+        if (!node || node->IsNullNode()) {
+            return false;
+        }
+        info->position = QVector3D(static_cast<float>(node->GetX()), static_cast<float>(node->GetY()),
+                                   static_cast<float>(node->GetZ()));
+        // Delays are a few ten thousand ticks; a configured value past the
+        // signed range is held at its top rather than turned negative.
+        const uint32_t delay = node->GetAntennaDelay();
+        info->has_antenna_delay = true;
+        info->antenna_delay = delay > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())
+                                  ? std::numeric_limits<int32_t>::max()
+                                  : static_cast<int32_t>(delay);
+        return true;
+    };
+    network_id_lookup_ = [registry](uint16_t id) { return registry->GetNodeSerialNumberFromId(id); };
 }
 
 void TwrSnoopEngine::SetMaxBounds(QVector3D bounds) {

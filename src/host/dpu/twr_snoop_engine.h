@@ -17,12 +17,14 @@
 #include <QVector3D>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "host/dpu/derazud_anchor_report_utils.h"
 #include "protocol/packets/signal_strength.h"
 #include "protocol/reports/derazud_anchor_rpt_item.h"
 #include "protocol/reports/derazud_usb_anchor_rpt.h"
 
+class NodeManager;
 class VexPacket;
 
 // One snoop's reception of one message.
@@ -92,6 +94,10 @@ class TwrSnoopEngine : public QObject {
     void SetNodeLookup(NodeLookup lookup) { node_lookup_ = std::move(lookup); }
     void SetNetworkIdLookup(NetworkIdLookup lookup) { network_id_lookup_ = std::move(lookup); }
     void SetPositionPublisher(PositionPublisher publisher) { publisher_ = std::move(publisher); }
+    // Both lookups from the node registry, which the engine then holds: a
+    // node is known when the registry has it (not a null node), with its
+    // current position and its configured antenna delay.
+    void SetNodeManager(std::shared_ptr<const NodeManager> registry);
 
     // Metres. Until a bound is set, positions are not held to it.
     void SetMaxBounds(QVector3D bounds);

@@ -587,9 +587,7 @@ TEST(TwrSignal, ReceivePowersAndTheirDifference) {
 // Writes the libFuzzer seeds of twr_snoop_fuzz from generated exchanges:
 //   VORAV_TWR_SEED_DIR=fuzz/corpus/twr_snoop dpu_twr_snoop_engine_test
 //   --gtest_also_run_disabled_tests --gtest_filter='*WriteFuzzSeeds'
-// Each record: u8 operation 0 (a report follows), u8 counter, u16 length
-// (big-endian), the encoded report; operations 1 and 2 run the engine in two
-// and three dimensions.
+// The record layout is described in fuzz/twr_snoop_fuzz.cpp.
 TEST(TwrSnoopCorpus, DISABLED_WriteFuzzSeeds) {
     const char* directory = std::getenv("VORAV_TWR_SEED_DIR");
     ASSERT_NE(directory, nullptr);
@@ -622,6 +620,15 @@ TEST(TwrSnoopCorpus, DISABLED_WriteFuzzSeeds) {
         }
         bytes.push_back(1);
         bytes.push_back(2);
+        if (seed.shuffle) {
+            // The last snoop's report again, as a record claiming the largest payload length.
+            const derazud_usb_anchor_rpt_t& snoop = reports.back();
+            const uint8_t head[] = {
+                3, 7, 0xFF, 0xFF, 0, static_cast<uint8_t>(snoop.anchor_rpt.report.network_id), 0, 0, 0, 0};
+            bytes.insert(bytes.end(), head, head + sizeof(head));
+            bytes.insert(bytes.end(), snoop.anchor_rpt.payload,
+                         snoop.anchor_rpt.payload + snoop.anchor_rpt.payload_length);
+        }
         std::ofstream out(std::string(directory) + "/" + seed.name, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
