@@ -350,16 +350,6 @@ TEST_F(DwNodeTest, BusyPositionLockDropsTheStoreAndServesTheConfiguredPosition) 
     EXPECT_EQ(tag->GetSmoothedPositionData().x, 5000);
 }
 
-TEST_F(DwNodeTest, SyncPeriodBelowTwoStillWaitsBeforeGivingUp) {
-    // Half of 1 ms rounds to 0; a zero time-out would fail against any holder,
-    // a 1 ms one succeeds once the holder lets go. Here nobody holds it.
-    auto tag = MakeTag(1);
-    StdoutCapture capture;
-    tag->SetCurrentPos3(Position(1.0f, 0.0f, 0.0f, 0));
-    EXPECT_EQ(capture.Stop(), "");
-    EXPECT_EQ(tag->GetCurrentPos3().x, 1.0f);
-}
-
 anchor_report_item_queue_t QueuedItem(uint8_t sequence) {
     anchor_report_item_queue_t entry{};
     entry.item.serial_number = 100u + sequence;
