@@ -9,13 +9,15 @@
 //      the engine also sees lengths the decoder would refuse.
 // Stored distances must stay -1 or finite and not negative. The devices: a
 // snoop pair 01:00:0002 - 01:00:0003, a plain pair of the snoop 01:00:0004
-// with the responder, snoops 01:00:0004 to 01:00:0006; network id n belongs
+// with the responder, a plain pair 01:00:0005 - 01:00:0002 with the extreme
+// antenna delays, snoops 01:00:0004 to 01:00:0006; network id n belongs
 // to 01:00:000n for n below 16.
 #include <QVector3D>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "host/dpu/twr_snoop_engine.h"
 #include "protocol/reports/derazud_usb_anchor_rpt.h"
@@ -66,6 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     });
     engine.AddTwrSnoopDevices(kVendorProduct | 2, 16440, kVendorProduct | 3, 16450);
     engine.AddTwrDevices(kVendorProduct | 4, 16400, kVendorProduct | 3, 16450);
+    engine.AddTwrDevices(kVendorProduct | 5, std::numeric_limits<int32_t>::min(), kVendorProduct | 2,
+                         std::numeric_limits<int32_t>::max());
     engine.SetMinBounds(QVector3D(-50, -50, -10));
     engine.SetMaxBounds(QVector3D(50, 50, 10));
 

@@ -111,7 +111,7 @@ void EnterTransmission(SNOOP_DATA_T& message, int64_t txTime, uint32_t timedBy) 
 }
 
 // A device time with an antenna delay applied, back on the 40-bit clock.
-int64_t Shifted(int64_t time, int32_t delay) {
+int64_t Shifted(int64_t time, int64_t delay) {
     return static_cast<int64_t>(DeviceTimeMask(static_cast<uint64_t>(time + delay)));
 }
 
@@ -144,8 +144,9 @@ ExchangeTimes TimesOf(const TWR_DATA_T* pair, const TwrSnoopEngine::Exchange& ex
     const Roles roles = RolesOf(pair, exchange);
     const QList<SNOOP_DATA_T>& initiator = *roles.initiator;
     const QList<SNOOP_DATA_T>& responder = *roles.responder;
-    const int32_t dI = roles.initiator_delay;
-    const int32_t dR = roles.responder_delay;
+    // 64 bits, so that negating the lowest 32-bit delay stays defined.
+    const int64_t dI = roles.initiator_delay;
+    const int64_t dR = roles.responder_delay;
     ExchangeTimes t;
     t.P = Shifted(initiator[exchange.message[0]].timestamp, dI);
     t.Q = Shifted(initiator[exchange.message[1]].timestamp, -dI);
@@ -552,7 +553,7 @@ bool TwrSnoopEngine::CalculateSnoopTagDistance(const TWR_DATA_T* pair, const Exc
         s = own->distance;
     }
     twr_node_info_t node;
-    int32_t delay = kDefaultSnoopAntennaDelay;
+    int64_t delay = kDefaultSnoopAntennaDelay;
     if (node_lookup_ && node_lookup_(snoop, &node) && node.has_antenna_delay) {
         delay = node.antenna_delay;
     } else {

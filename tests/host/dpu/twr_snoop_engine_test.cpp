@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <map>
 #include <random>
 #include <string>
@@ -257,6 +258,19 @@ TEST(TwrRanging, ZeroTimeSpansStoreNoDistanceAndPublishNothing) {
     snooped.engine.RunTwrSnoop(false);
     EXPECT_TRUE(TwrSnoopEngine::CanCalculate2DTwrSnoop(snooped.engine.GetPairs().front()));
     EXPECT_TRUE(snooped.published.empty());
+}
+
+TEST(TwrRanging, ExtremeAntennaDelaysStayWithinTheClock) {
+    std::mt19937_64 random(6);
+    const ExchangeSetup setup = RandomSetup(random, {8, 9, 0}, {5, 5, 0}, {{11, 6, 0}});
+    Harness harness(setup);
+    harness.nodes[kSnoop1].antenna_delay = std::numeric_limits<int32_t>::min();
+    harness.engine.AddTwrSnoopDevices(kInitiator, std::numeric_limits<int32_t>::min(), kResponder,
+                                      std::numeric_limits<int32_t>::max());
+    harness.Feed(twr_test::Generate(setup).reports);
+    harness.engine.RunTwrSnoop(false);
+    const double distance = harness.engine.GetPairs().front()->distance;
+    EXPECT_TRUE(distance == -1.0 || (std::isfinite(distance) && distance >= 0.0));
 }
 
 TEST(TwrRanging, ItemsWithoutSerialNumbersAreResolvedThroughTheNetworkId) {
