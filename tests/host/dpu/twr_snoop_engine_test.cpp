@@ -330,6 +330,8 @@ TEST(TwrPairs, SelfPairsInvalidSerialsAndRepeatsAreHandled) {
 
     engine.Clear();
     EXPECT_TRUE(engine.GetPairs().isEmpty());
+    EXPECT_EQ(TwrSnoopEngine::Instance(), TwrSnoopEngine::Instance());
+    EXPECT_NE(TwrSnoopEngine::Instance(), &engine);
     // Records left at destruction are freed by the engine (the leak checker
     // of the sanitizer build watches this).
     engine.AddTwrSnoopDevices(kSnoop1, 0, kResponder, 0);
