@@ -137,22 +137,6 @@ TEST(TagSensorRecords, EachKindBecomesItsItem) {
     EXPECT_EQ(+quaternion.sample_time, sample_time);
 }
 
-TEST(TagSensorRecords, ScalesAndFiltersFollowTheConfiguredCodes) {
-    const Bytes accel = ThreeAxisRecord(device_protocol::kSensorAccelerometer, 0, 0, 0, 0);
-    const Bytes gyro = ThreeAxisRecord(device_protocol::kSensorGyroscope, 0, 0, 0, 0);
-    const uint16_t accel_bandwidths[] = {460, 184, 92, 41, 20, 10, 5, 460};
-    const uint8_t gyro_bandwidths[] = {184, 184, 92, 41, 20, 10, 5, 184};
-    for (uint32_t code = 0; code < 8; ++code) {
-        const sensors_config_t sensors = Sensors(code & 3, code, code & 3, code);
-        const auto a = OnlyItem<vex_data_mpu9250_accelerometer_t>(DecodeOne(accel, sensors));
-        EXPECT_EQ(+a.full_scale, 2u << (code & 3)) << code;
-        EXPECT_EQ(+a.bandwidth, accel_bandwidths[code]) << code;
-        const auto g = OnlyItem<vex_data_mpu9250_gyroscope_t>(DecodeOne(gyro, sensors));
-        EXPECT_EQ(+g.full_scale, 250u << (code & 3)) << code;
-        EXPECT_EQ(+g.bandwidth, gyro_bandwidths[code]) << code;
-    }
-}
-
 TEST(TagSensorRecords, SampleTimeAheadOfNowIsPlacedOneWrapEarlier) {
     // now = 0x12345678: the partial 0x5700 rebuilds 0x12570000, ahead of now.
     const auto pressure = OnlyItem<vex_data_lps25h_pressure_t>(DecodeOne(PressureRecord(0x5700, 1)));
