@@ -85,10 +85,15 @@ sim_ssp_outcome_t SimDevice::HandleSspPayload(const uint8_t* payload, size_t len
             break;
         case dp::kSspCmdSetSyncCmds:
             if (length >= static_cast<size_t>(dp::kSspCmdSetSyncCmdsSize) && IsMaster()) {
-                // Replaces what was waiting: the server sends the whole set each time.
+                // Sets that come between two syncs all ride in the next one, in order;
+                // beyond what one packet can take the oldest wait no longer and are lost.
                 const size_t count = std::min<size_t>(wire::read_be16(payload + 2), length - 5);
-                sync_commands.assign(payload + 5, payload + 5 + count);
-                sync_command_count = payload[4];
+                if (sync_commands.size() + count > kSimMaxSyncCommandBytes) {
+                    sync_commands.clear();
+                    sync_command_count = 0;
+                }
+                sync_commands.insert(sync_commands.end(), payload + 5, payload + 5 + count);
+                sync_command_count = static_cast<uint8_t>(sync_command_count + payload[4]);
             }
             break;
         case dp::kSspCmdExecSyncCmds:

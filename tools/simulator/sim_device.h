@@ -31,6 +31,8 @@ struct sim_ssp_outcome_t {
 
 // A device's address before the network gives it one.
 constexpr uint16_t kSimUnassignedNetworkId = 0xFFFF;
+// The most command bytes one sync carries (the server sends at most 1003-byte frames).
+constexpr size_t kSimMaxSyncCommandBytes = 1024;
 // Transmission types of the transmit command: tag beacons and wireless anchors' reports.
 constexpr uint16_t kSimTransmitTagBeacon = 3;
 constexpr uint16_t kSimTransmitAnchorReport = 1;

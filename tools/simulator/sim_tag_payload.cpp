@@ -77,7 +77,8 @@ void SimTagPayload::Sample(const sim_device_t& tag, const sensors_config_t& sens
         if ((sensors.enable_flags & (1u << sensor)) == 0)
             continue;
         due_[sensor] += rates[sensor] * span;
-        const int count = static_cast<int>(due_[sensor]);
+        // The small allowance keeps sums such as ten times 0.8 from falling just short of a sample.
+        const int count = static_cast<int>(due_[sensor] + 1e-9);
         due_[sensor] -= count;
         for (int k = 1; k <= count; ++k) {
             const double fraction = static_cast<double>(k) / count;
