@@ -30,8 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 1:
         case 2:
             device.ApplyCommands(payload.data(), payload.size(), (data[0] & 0x03) == 1);
-            for (const auto& command : device.TakeDueCommands(0xFFFFFFFFu))
-                device.ExecuteTimedCommand(command);
+            // Two halves of the 32-bit network time take every timed command out.
+            for (const uint32_t now : {0x7FFFFFFFu, 0xFFFFFFFFu}) {
+                for (const auto& command : device.TakeDueCommands(now))
+                    device.ExecuteTimedCommand(command);
+            }
             break;
         default: {
             std::vector<VexPacket> packets;

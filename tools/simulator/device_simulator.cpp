@@ -49,7 +49,8 @@ struct sim_device_runtime_t {
     double epoch_ticks = 0.0;  // the unwrapped counter at network time 0
     // Over the air.
     int64_t last_rf_announce_ns = -(int64_t{1} << 62);
-    uint8_t ping_sequence = 0;
+    // The server takes a tag's first sequence number 0 for a repeat of nothing: start at 1.
+    uint8_t ping_sequence = 1;
     uint8_t report_sequence = 0;
     std::vector<std::vector<uint8_t>> report_items;  // a wireless anchor's items for its next report
     SimTagPayload tag_payload;

@@ -199,7 +199,8 @@ std::vector<sim_timed_command_t> SimDevice::TakeDueCommands(uint32_t network_tim
     std::vector<sim_timed_command_t> due;
     auto it = timed_.begin();
     while (it != timed_.end()) {
-        if (it->execution_time <= network_time) {
+        // Network time wraps at 2^32: due when the time is not ahead by more than half the range.
+        if (static_cast<int32_t>(network_time - it->execution_time) >= 0) {
             due.push_back(*it);
             it = timed_.erase(it);
         } else {

@@ -55,7 +55,8 @@ class SimDevice {
     // device executes them itself (execute-sync-commands) rather than hearing
     // them in a sync, where only those after a select of its address concern it.
     void ApplyCommands(const uint8_t* commands, size_t length, bool own);
-    // Takes out the timed commands due by `network_time` (inclusive), oldest first.
+    // Takes out the timed commands due by `network_time` (inclusive; a time more than
+    // half the 32-bit range ahead counts as past), oldest first.
     std::vector<sim_timed_command_t> TakeDueCommands(uint32_t network_time);
     // Carries out one timed command whose time has come.
     void ExecuteTimedCommand(const sim_timed_command_t& command);
