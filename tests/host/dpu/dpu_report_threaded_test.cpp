@@ -281,6 +281,32 @@ TEST_F(DpuReportTest, TimedReceptionsAndPingsMakeOnePacketWithStatusesFirst) {
         }
     };
     const double firstSyncSeconds = firstSync / kTicksPerSecond;
+    {
+        // What the master hears is not the anchors' business: its pings are
+        // not queued and its timed receptions do not move its clock. A ping
+        // of a tag nobody configured is reported, a truncated one ignored.
+        vex_data_ping_t record{};
+        record.sequence = 1;
+        record.serial_number = kTag;
+        record.network_id = kTagId;
+        dpu_->RxVexPing(kMaster, VexDataItem(VexType::kPing, sizeof(record), &record));
+        dpu_->RxVexPing(kAnchors[0], VexDataItem(VexType::kPing, sizeof(record) - 1, &record));
+        vex_data_timed_rx_t rx{};
+        rx.serial_number = kMaster;
+        rx.packet_type = kVexRxPacketSync;
+        rx.tx_time = 5;
+        rx.rx_time = 7;
+        dpu_->RxVexTimedRx(kMaster, VexDataItem(VexType::kTimedRx, sizeof(rx), &rx));
+        const std::shared_ptr<DwNode> master = site_.node_manager->GetPrimaryMaster();
+        EXPECT_TRUE(master->GetAnchorReportItemQueue().empty());
+        EXPECT_GT(master->GetClock().LastUpdateAgeMs(), 1000000u);
+        record.serial_number = 0x0BADBEEF;
+        StdoutCapture capture;
+        dpu_->RxVexPing(kAnchors[0], VexDataItem(VexType::kPing, sizeof(record), &record));
+        EXPECT_EQ(capture.Stop(), "DPU: Could not find Tag with serial num 0B:AD:BEEF\n");
+        EXPECT_TRUE(
+            site_.node_manager->FindAnchorBySerialNumber(kAnchors[0])->GetAnchorReportItemQueue().empty());
+    }
     StdoutCapture capture;
     sync(0);
     sync(1);
