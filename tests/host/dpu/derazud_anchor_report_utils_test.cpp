@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -591,6 +593,35 @@ TEST(RawAnchorReport, ReportsConvertedThroughTheEngineLocateTheTag) {
     EXPECT_EQ(report->anchor_rpt.serial_number, 0u);
     ASSERT_EQ(ItemsOf(*report).size(), 1u);
     EXPECT_EQ(ItemsOf(*report)[0].serial_number, 0u);
+}
+
+// Writes the libFuzzer seeds of raw_anchor_report_fuzz (a flags byte, then
+// the raw report; the layout is described in fuzz/raw_anchor_report_fuzz.cpp):
+//   VORAV_RAW_REPORT_SEED_DIR=fuzz/corpus/raw_anchor_report dpu_derazud_anchor_report_utils_test
+//   --gtest_also_run_disabled_tests --gtest_filter='*WriteFuzzSeeds'
+TEST(RawAnchorReportCorpus, DISABLED_WriteFuzzSeeds) {
+    const char* directory = std::getenv("VORAV_RAW_REPORT_SEED_DIR");
+    ASSERT_NE(directory, nullptr);
+    const raw::Mixed mixed;
+    raw::Bytes unknown_type = mixed.Report();
+    unknown_type[10 + mixed.items[0].size()] = 18;
+    const twr_test::GeneratedExchange exchange = twr_test::Generate(twr_test::SiteExchange());
+    const struct {
+        const char* name;
+        uint8_t flags;
+        raw::Bytes bytes;
+    } seeds[] = {
+        {"every_item_kind", 1, mixed.Report()},           {"count_too_high", 3, mixed.Report(9)},
+        {"unknown_item_type", 0, unknown_type},           {"responder_report", 5, exchange.raw_reports[1]},
+        {"snoop_report", 5, exchange.raw_reports.back()},
+    };
+    for (const auto& seed : seeds) {
+        std::ofstream out(std::string(directory) + "/" + seed.name, std::ios::binary);
+        out.put(static_cast<char>(seed.flags));
+        out.write(reinterpret_cast<const char*>(seed.bytes.data()),
+                  static_cast<std::streamsize>(seed.bytes.size()));
+        ASSERT_TRUE(out.good());
+    }
 }
 
 }  // namespace
