@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -307,7 +307,7 @@ int Convert(const raw::Bytes& bytes, derazud_usb_anchor_rpt_t* report,
             const NetworkIdLookup& lookup = kLookup) {
     // A buffer of exactly the report's size, so that a read past it is caught.
     std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size()]);
-    std::memcpy(exact.get(), bytes.data(), bytes.size());
+    std::copy(bytes.begin(), bytes.end(), exact.get());
     return DerazudUsbAnchorReportUtils::ConvertRawBuffToDerAzudAnchorRpt(
         &kReception, report, exact.get(), static_cast<int>(bytes.size()), lookup);
 }
