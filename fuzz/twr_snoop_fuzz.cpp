@@ -21,8 +21,8 @@
 #include <memory>
 
 #include "host/dpu/twr_snoop_engine.h"
-#include "protocol/reports/derazud_usb_anchor_rpt.h"
 #include "host/dpu/vex_publisher.h"
+#include "protocol/reports/derazud_usb_anchor_rpt.h"
 #include "protocol/vex/vex_packet.h"
 
 namespace {
