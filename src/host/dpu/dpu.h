@@ -58,6 +58,7 @@
 #include "host/scheduling/rf_scheduler_settings.h"
 #include "protocol/packets/set_rf_settings_packet.h"
 #include "protocol/packets/ssp_cmd_set_sync_cmds_packet.h"
+#include "protocol/reports/derazud_rdoa_rpt.h"
 #include "protocol/reports/derazud_toa_rpt.h"
 #include "protocol/vex/vex_data_item.h"
 #include "protocol/vex/vex_packet.h"
@@ -168,6 +169,12 @@ class Dpu : public QObject, public ToaReportReceiver {
     static int GetNumberOfActiveNodes(const QJsonArray& nodes);
     static int GetNumberOfActiveUwbBackhaulNodes(const QJsonArray& nodes);
     static bool CheckForSerialNumberDuplication(const QVector<QJsonArray>& lists);
+    // Enters the range difference between the anchors ids[i] and ids[j] of the
+    // report's first entry naming that pair (either way round) into
+    // matrix[i][j], its negation into matrix[j][i]; 1 when found, else 0
+    // (also for an index outside the matrix's four columns).
+    static int FindRDOABetweenAnchors(const derazud_rdoa_rpt_t& report, double matrix[][4],
+                                      const uint16_t* ids, int i, int j);
 
     // State for tests and the host.
     bool IsMasterInitialized() const { return master_initialized_.load(); }
