@@ -146,6 +146,9 @@ class Dpu : public QObject, public ToaReportReceiver {
 
     std::shared_ptr<NodeManager> GetNodeManager() const { return node_manager_; }
     static int CalculateSignalQualityWeightingIndex(double totalPathDb, double firstPathDb);
+    // Occlusion weight of the anchor's response in a solve: the table weights
+    // of its clock's two sync receptions and of the entry's tag reception.
+    static double CalculateAnchorWeight(const std::shared_ptr<DwNode>& anchor, const derazud_toa_t& entry);
 
     // The network's RF settings timed at `time`, or (negative `time`) at the
     // network-time counter plus 5.5 sync periods with the timed flag set.

@@ -191,6 +191,37 @@ TEST_F(DpuReportTest, ReportYieldsDiagnosticsPerAnchorThenTheSolutionThenThePosi
     EXPECT_EQ(+position.sequence, 7);
 }
 
+TEST_F(DpuReportTest, WithOcclusionMitigationEachAnchorCarriesItsOcclusionWeight) {
+    dpu_.reset();
+    options_t options;
+    options.occlusion_mitigation = true;
+    site_ = Install(options);
+    dpu_.reset(new Dpu());
+    {
+        StdoutCapture quiet;
+        ASSERT_TRUE(dpu_->Init({}, site_.node_manager, site_.scheduler, site_.budget));
+    }
+    dpu_->AttachPublisher(publisher_);
+    // One anchor's tag reception lost most of its power off the first path.
+    auto entries = Entries(Coordinates(5400.0, 3000.0, 1800.0), 1.0);
+    entries[1].first_path_power = -95.0;
+    dpu_->ToaRxCallback(EncodeReport(kTag, kTagId, 3, entries));
+    const auto packets = WaitForPackets(1);
+    ASSERT_EQ(packets.size(), 1u);
+    const Contents contents = Read(packets[0]);
+    ASSERT_EQ(contents.anchors.size(), 4u);
+    std::vector<double> weights;
+    for (int i = 0; i < 4; ++i) {
+        const auto anchor = site_.node_manager->FindAnchorBySerialNumber(kAnchors[i]);
+        const double weight = Dpu::CalculateAnchorWeight(anchor, entries[i]);
+        weights.push_back(weight);
+        EXPECT_EQ(+contents.anchors[i].weight, static_cast<int32_t>(weight * 1000000.0));
+        EXPECT_LT(+contents.anchors[i].weight, 1000000);
+    }
+    EXPECT_LT(weights[1], weights[0]);
+    EXPECT_EQ(contents.positions.size(), 1u);
+}
+
 TEST_F(DpuReportTest, ReportsThatAreNotSolvedStillPublishThePreviousPosition) {
     const Coordinates truth(3000.0, 4000.0, 1000.0);
     // Three anchors, one below the minimum of four.
