@@ -589,10 +589,20 @@ void Dpu::NetworkHasReset() {
     network_has_reset_ = true;
 }
 
+void Dpu::StopMasterStartTimer() {
+    if (master_start_timer_->thread() == QThread::currentThread()) {
+        master_start_timer_->stop();
+    } else {
+        // Runs in the engine's thread before the engine's own deletion there;
+        // meanwhile a timeout finds the reset requested and does nothing.
+        QMetaObject::invokeMethod(master_start_timer_.get(), "stop", Qt::QueuedConnection);
+    }
+}
+
 void Dpu::ResetNetwork() {
     BringUpScope scope(this);
     reset_requested_ = true;
-    master_start_timer_->stop();
+    StopMasterStartTimer();
     ResetMaster(static_cast<uint32_t>(GetNetworkTimeCounter() + kNetworkResetTime));
     QThread::msleep(static_cast<unsigned long>(timings_.reset_master_sleep_ms));
     if (!DeconfigureMasterSteps()) {

@@ -7,9 +7,11 @@
 //
 // Threads:
 // - The engine's own thread (the one that created it): Init, the bring-up
-//   (InitializeNetwork both forms, InitializeMasterNode, the 7000 ms timer),
-//   ResetNetwork and the coalesced configuration publications. The bring-up
-//   blocks this thread; its longer waits process the thread's events.
+//   (InitializeNetwork both forms, InitializeMasterNode, the 7000 ms timer)
+//   and the coalesced configuration publications. The bring-up blocks this
+//   thread; its longer waits process the thread's events.
+// - The host's thread: ResetNetwork, which may run while a bring-up waits in
+//   the engine's thread (after the first start the two differ).
 // - The Internal stream's receiver thread: every RxVex* handler, the
 //   admission path, _ProcessAnchors and ToaRxCallback, one item at a time.
 // - The Backlink's thread: PublishInfrastructure and PublishConfigs.
@@ -183,6 +185,9 @@ class Dpu : public QObject, public ToaReportReceiver {
     bool IsMasterInitialized() const { return master_initialized_.load(); }
     bool IsMasterStopped() const { return master_stopped_.load(); }
     bool HasNetworkReset() const { return network_has_reset_.load(); }
+    // Whether the timer that starts the master after the fast sync runs; in
+    // the engine's thread.
+    bool IsMasterStartPending() const { return master_start_timer_->isActive(); }
     uint64_t GetNetworkTimeCounter();
     uint32_t GetSyncPeriod() const { return sync_period_; }
     std::shared_ptr<DwNode> GetMaster() const { return master_; }
@@ -218,6 +223,8 @@ class Dpu : public QObject, public ToaReportReceiver {
     // when the bring-up should stop.
     bool WaitProcessingEvents(int ms);
     bool BringUpShouldStop() const;
+    // A timer is stopped only in its own thread; from another it is asked to.
+    void StopMasterStartTimer();
     int StopAttemptSleepMs() const;
 
     // Master frames; nothing is sent without a master.
@@ -289,9 +296,11 @@ class Dpu : public QObject, public ToaReportReceiver {
     std::function<bool()> enabled_check_;
     BringUpTimings timings_;
 
+    // The bring-up runs in the engine's thread and the reset in the host's,
+    // which may be another one: both count their scopes and poll the restart.
+    std::atomic<int> bring_up_depth_;
+    std::atomic<bool> master_restart_pending_;
     // Engine thread only.
-    int bring_up_depth_;
-    bool master_restart_pending_;
     QPointer<NodeLink> pending_master_link_;
 
     std::atomic<bool> config_publication_queued_;
