@@ -356,6 +356,11 @@ TEST_F(DpuBringUpTest, TicksFollowOnlyTheMasterAndCarryItsCommandListAtFivePerio
               (Bytes{0x12, 0x08, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x13, 0x04, 0x00, 0x01}));
     EXPECT_EQ(list[17], 0x10);
     EXPECT_EQ(list[27], 0x33);
+    // Timed from half a period after the counter, with the counter as base:
+    // the LED at that plus the counter, two periods and 70 units, for ten periods.
+    const uint32_t counter = 5 * Period();
+    EXPECT_EQ(wire::read_be32(list.data() + 19), counter + Period() / 2 + counter + 2 * Period() + 70);
+    EXPECT_EQ(wire::read_be32(list.data() + 23), 10 * Period());
 
     // Any other counter, a jump past it, another device's tick and a short
     // tick send nothing.
