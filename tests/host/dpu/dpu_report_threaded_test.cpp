@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <vector>
@@ -251,6 +252,30 @@ TEST_F(DpuReportTest, ReportsThatAreNotSolvedStillPublishThePreviousPosition) {
     }
 }
 
+TEST_F(DpuReportTest, RejectedSolvePublishesItsDiagnosticsAndKeepsThePreviousPosition) {
+    // One anchor heard the tag 50 m of flight too late: no point explains
+    // that, and the mean step stays far above the 0.5 m threshold.
+    auto entries = Entries(Coordinates(5400.0, 3000.0, 1800.0), 1.0);
+    entries[0].toa += static_cast<int64_t>(50.0 / kSpeedOfLight * kTicksPerSecond);
+    dpu_->ToaRxCallback(EncodeReport(kTag, kTagId, 4, entries));
+    const auto packets = WaitForPackets(1);
+    ASSERT_EQ(packets.size(), 1u);
+    const Contents contents = Read(packets[0]);
+    EXPECT_EQ(contents.types,
+              (std::vector<uint16_t>{VexType::kToaAnchor, VexType::kToaAnchor, VexType::kToaAnchor,
+                                     VexType::kToaAnchor, VexType::kToaSolution, VexType::kPosition}));
+    int64_t totalCorrection = 0;
+    for (const auto& anchor : contents.anchors) {
+        totalCorrection += std::abs(+anchor.correction);
+    }
+    EXPECT_GE(totalCorrection / 4, 500);
+    // Still the tag's initial position, with no sequence of a solve.
+    EXPECT_EQ(+contents.positions[0].x, 5000);
+    EXPECT_EQ(+contents.positions[0].y, 3200);
+    EXPECT_EQ(+contents.positions[0].z, 2100);
+    EXPECT_NE(+contents.positions[0].sequence, 4);
+}
+
 TEST_F(DpuReportTest, SolvesOfOneTagArePublishedInReportOrder) {
     constexpr int kReports = 150;
     const Coordinates first(3000.0, 4000.0, 1000.0);
@@ -342,6 +367,12 @@ TEST_F(DpuReportTest, TimedReceptionsAndPingsMakeOnePacketWithStatusesFirst) {
     sync(0);
     sync(1);
     ping(1, firstSyncSeconds + 1.5 * syncSeconds);
+    // The last sync pair again is no new sync point: the receptions stay queued.
+    sync(1);
+    for (const uint32_t anchor : kAnchors) {
+        EXPECT_EQ(site_.node_manager->FindAnchorBySerialNumber(anchor)->GetAnchorReportItemQueue().size(),
+                  1u);
+    }
     sync(2);  // maps the four receptions: the report of sequence 1 is open
     const bool nothingYet = publisher_->Output().empty();
     ping(2, firstSyncSeconds + 2.5 * syncSeconds);
