@@ -261,11 +261,8 @@ TEST_F(DwNodeReportTest, UnknownAndRepeatedAnchorsLeaveTheReport) {
     Respond(3, 0, Toa(0, 9.0, 4.0, 1.0));
     RespondAs(3, 0x0BADBEEF, 7, toa);  // not an anchor of the site
     Respond(3, 1, Toa(1, 9.0, 4.0, 1.0));
-    Respond(3, 0, Toa(0, 9.0, 4.0, 1.0));        // the same anchor again
-    RespondAs(3, AnchorSerial(2), 0, toa);       // known serial, id 0
-    RespondAs(3, AnchorSerial(2), 0x07FE, toa);  // alien id
-    RespondAs(3, AnchorSerial(2), 0x7FFF, toa);  // null-node id
-    RespondAs(3, AnchorSerial(2), 100, toa);     // beyond the last id
+    Respond(3, 0, Toa(0, 9.0, 4.0, 1.0));  // the same anchor again
+    RespondAs(3, 0x0BADBEEF, 4, toa);      // a stray serial with a site anchor's id
     Respond(3, 2, Toa(2, 9.0, 4.0, 1.0));
     Respond(3, 3, Toa(3, 9.0, 4.0, 1.0));
     Respond(4, 0, toa);
@@ -276,20 +273,36 @@ TEST_F(DwNodeReportTest, UnknownAndRepeatedAnchorsLeaveTheReport) {
     std::sort(anchors.begin(), anchors.end());
     EXPECT_EQ(anchors,
               (std::vector<uint32_t>{AnchorSerial(0), AnchorSerial(1), AnchorSerial(2), AnchorSerial(3)}));
-    for (const auto& toa_entry : report.toas) {
-        EXPECT_EQ(toa_entry.anchor_network_id, 2 + (toa_entry.anchor_serial_number - AnchorSerial(0)));
-    }
     // One status 1 per stray response, none for the repeat, then 0 for each
     // response handed on.
     const Statuses statuses = StatusItems(tag_->GetVexPacket());
-    ASSERT_EQ(statuses.size(), 9u);
+    ASSERT_EQ(statuses.size(), 6u);
     EXPECT_EQ(statuses[0], std::make_pair(0x0BADBEEFu, kAnchorStatusNotRegistered));
-    for (int i = 1; i < 5; ++i) {
-        EXPECT_EQ(statuses[i], std::make_pair(AnchorSerial(2), kAnchorStatusNotRegistered)) << i;
-    }
-    for (int i = 5; i < 9; ++i) {
+    EXPECT_EQ(statuses[1], std::make_pair(0x0BADBEEFu, kAnchorStatusNotRegistered));
+    for (int i = 2; i < 6; ++i) {
         EXPECT_EQ(statuses[i].second, kVexAnchorStatusUsed) << i;
-        EXPECT_EQ(statuses[i].first, report.Anchors()[i - 5]);
+        EXPECT_EQ(statuses[i].first, report.Anchors()[i - 2]);
+    }
+}
+
+// Membership goes by the anchor's serial number alone: the network id a
+// response carries travels on with it unchecked.
+TEST_F(DwNodeReportTest, ResponseOfAKnownAnchorStaysWhateverItsNetworkId) {
+    AddHall();
+    const int16_t ids[] = {0, 0x07FE, 0x7FFF, 100};
+    for (uint32_t i = 0; i < 4; ++i) {
+        RespondAs(3, AnchorSerial(i), ids[i], Toa(i, 9.0, 4.0, 1.0));
+    }
+    Respond(4, 0, Toa(0, 9.0, 4.0, 1.0));
+    ASSERT_EQ(collector_.reports.size(), 1u);
+    const received_report_t& report = collector_.reports[0];
+    ASSERT_EQ(report.toas.size(), 4u);
+    for (uint32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(report.toas[i].anchor_serial_number, AnchorSerial(i));
+        EXPECT_EQ(report.toas[i].anchor_network_id, static_cast<uint16_t>(ids[i]));
+    }
+    for (const auto& status : StatusItems(tag_->GetVexPacket())) {
+        EXPECT_EQ(status.second, kVexAnchorStatusUsed);
     }
 }
 
