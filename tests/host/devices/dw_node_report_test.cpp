@@ -188,6 +188,20 @@ class DwNodeReportTest : public ::testing::Test {
         }
     }
 
+    // The last report went out with a single response of the six: the tag's
+    // packet holds a status 3 for each of the five others, then the status 0.
+    Statuses ExpectCheckedDownToOne() {
+        EXPECT_EQ(collector_.reports.back().toas.size(), 1u);
+        const Statuses statuses = StatusItems(tag_->GetVexPacket());
+        EXPECT_EQ(statuses.size(), 6u);
+        for (size_t i = 0; i < statuses.size(); ++i) {
+            EXPECT_EQ(statuses[i].second,
+                      i + 1 < statuses.size() ? kAnchorStatusImplausibleMove : kVexAnchorStatusUsed)
+                << i;
+        }
+        return statuses;
+    }
+
     DwNodeMap anchors_;
     std::shared_ptr<DwTag> tag_;
     ReportCollector collector_;
@@ -320,7 +334,8 @@ TEST_F(DwNodeReportTest, ReportEmptiedByTheCheckIsStillHandedOn) {
 
 TEST_F(DwNodeReportTest, FirstCheckAllowsAnyMoveLaterOnesTheConfiguredOne) {
     AddHall();
-    Host()->SetMaxTagVelocity(0.0);
+    // 1 nm/s: a millionth of a millimetre in a second.
+    Host()->SetMaxTagVelocity(1e-9);
     // A response 30 m off goes through the first check: no good check yet.
     HallResponds(1, 2, 30.0);
     HallResponds(2);
@@ -328,18 +343,24 @@ TEST_F(DwNodeReportTest, FirstCheckAllowsAnyMoveLaterOnesTheConfiguredOne) {
     EXPECT_EQ(collector_.reports[0].toas.size(), 6u);
     tag_->GetVexPacket();
 
-    // The second report is checked with no move allowed: responses go one by
-    // one (status 3) until the rest agree exactly, which whole ticks never
+    // The second report is checked with next to no move allowed: responses go
+    // one by one (status 3) until the rest agree, which whole ticks never
     // quite do, down to one.
     HallResponds(3);
     ASSERT_EQ(collector_.reports.size(), 2u);
-    EXPECT_EQ(collector_.reports[1].toas.size(), 1u);
-    const Statuses statuses = StatusItems(tag_->GetVexPacket());
-    ASSERT_EQ(statuses.size(), 6u);
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(statuses[i].second, kAnchorStatusImplausibleMove);
-    }
-    EXPECT_EQ(statuses[5].second, kVexAnchorStatusUsed);
+    ExpectCheckedDownToOne();
+}
+
+// No velocity allows no move, not even before the first good check.
+TEST_F(DwNodeReportTest, ZeroVelocityRemovesFromTheFirstCheckOn) {
+    AddHall();
+    Host()->SetMaxTagVelocity(0.0);
+    HallResponds(1, 2, 30.0);
+    HallResponds(2);
+    ASSERT_EQ(collector_.reports.size(), 1u);
+    const Statuses statuses = ExpectCheckedDownToOne();
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses[0].first, AnchorSerial(2));  // the one 30 m off goes first
 }
 
 // Waits until the monotonic clock has moved on by `ms`: the move allowed

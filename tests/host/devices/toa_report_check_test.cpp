@@ -94,6 +94,10 @@ TEST(ToaReportRemoveResponse, MovesTheLastIntoThePlaceAndNeverGoesBelowZero) {
 TEST(ToaReportAllowedMove, FollowsVelocityAndElapsedTime) {
     EXPECT_EQ(ToaReportCheck_AllowedMoveMm(2.0, 11500, 10000), 3000.0);
     EXPECT_EQ(ToaReportCheck_AllowedMoveMm(2.0, 11500, 0), kInfinity);  // never checked: no limit
+    // ... unless no move is allowed at all.
+    EXPECT_EQ(ToaReportCheck_AllowedMoveMm(0.0, 11500, 0), 0.0);
+    EXPECT_EQ(ToaReportCheck_AllowedMoveMm(-3.0, 11500, 0), 0.0);
+    EXPECT_TRUE(std::isnan(ToaReportCheck_AllowedMoveMm(kNaN, 11500, 0)));
     EXPECT_EQ(ToaReportCheck_AllowedMoveMm(0.0, 11500, 10000), 0.0);
     EXPECT_EQ(ToaReportCheck_AllowedMoveMm(-3.0, 11500, 10000), 0.0);
     EXPECT_EQ(ToaReportCheck_AllowedMoveMm(2.0, 9000, 10000), 0.0);  // time never runs backwards here
