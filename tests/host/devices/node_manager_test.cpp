@@ -269,21 +269,24 @@ TEST_F(NodeManagerTest, WithNothingToAverageTagsStartAtTheCentreOfTheBounds) {
     EXPECT_EQ(registry_.GetNodeSerialNumberFromId(1), kT1);
 }
 
-TEST_F(NodeManagerTest, InvertedBoundsAndUnusablePositionsStillGiveAPointInTheBox) {
-    // Minimum above maximum on x: taken as the box from 1 m to 2 m.
+// A box whose minimum lies above its maximum clamps as the solver clamps:
+// a point above the maximum ends there, any other at the minimum.
+TEST_F(NodeManagerTest, InvertedBoundsClampAsEverywhereAndUnusablePositionsFallBackToTheCentre) {
     FlatSettingsInterface(&settings_).SetTagBounds(Box({2000, -1000, -1000}, {1000, 1000, 1000}));
     rf()->SetAnchors({Anchor(kA2, std::numeric_limits<double>::quiet_NaN(), 0.0, 0.0)});
     Init();
     const derazud_pos3_t start = TagStart(kT1);
-    EXPECT_FLOAT_EQ(start.x, 1.5f);  // NaN mean: the centre of the box
+    EXPECT_FLOAT_EQ(start.x, 1.0f);  // NaN mean: the centre 1.5 m, above the maximum
     EXPECT_FLOAT_EQ(start.y, 0.0f);
     EXPECT_FLOAT_EQ(start.z, 0.0f);
 
     FlatSettingsInterface(&settings_).SetTagBounds(Box({2000, 0, 0}, {1000, 0, 0}));
-    rf()->SetAnchors({Anchor(kA2, 50.0, 0.0, 0.0)});
-    NodeManager far;
-    far.Init(&settings_, kSyncPeriodMs);
-    EXPECT_FLOAT_EQ(far.FindTagBySerialNumber(kT1)->GetCurrentPos3().x, 2.0f);
+    for (double x : {50.0, -50.0}) {
+        rf()->SetAnchors({Anchor(kA2, x, 0.0, 0.0)});
+        NodeManager registry;
+        registry.Init(&settings_, kSyncPeriodMs);
+        EXPECT_FLOAT_EQ(registry.FindTagBySerialNumber(kT1)->GetCurrentPos3().x, x > 0 ? 1.0f : 2.0f) << x;
+    }
 }
 
 TEST_F(NodeManagerTest, CommandListsComeFromTheRegistrysGenerator) {
