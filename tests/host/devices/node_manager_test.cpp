@@ -234,6 +234,27 @@ TEST_F(NodeManagerTest, RepeatedSerialNumbersKeepTheFirstNodeAndAreReportedOnce)
     EXPECT_FLOAT_EQ(TagStart(kT1).x, 4.0f);
 }
 
+// Ids end at 0x07FD: 0x07FE is every alien node's, so the nodes beyond are
+// left out, with one message.
+TEST_F(NodeManagerTest, IdsStopBelowTheAlienNodesId) {
+    std::vector<TagSettings> tags;
+    for (uint32_t i = 0; i < 0x0800; ++i) {
+        tags.push_back(Tag(0x01050000 + i));
+    }
+    rf()->SetTags(tags);
+    StdoutCapture capture;
+    Init();
+    EXPECT_EQ(capture.Stop(),
+              "NodeManager: no network id left below 2046; further nodes are not registered\n");
+    // Master 1, anchors 2 and 3, tags 4 to 0x07FD.
+    EXPECT_EQ(registry_.GetNumberOfTags(), 0x07FDu - 3);
+    EXPECT_EQ(registry_.GetNodeSerialNumberFromId(0x07FD), 0x01050000u + 0x07FD - 4);
+    EXPECT_EQ(registry_.FindNodeById(0x07FD)->GetNetworkId(), 0x07FD);
+    EXPECT_EQ(registry_.GetNodeSerialNumberFromId(0x07FE), 0u);
+    EXPECT_TRUE(registry_.FindNodeBySerialNumber(0x01050000u + 0x07FD - 3)->IsNullNode());
+    EXPECT_EQ(registry_.FindNodeBySerialNumber(kAlien)->GetNetworkId(), 0x07FE);
+}
+
 TEST_F(NodeManagerTest, TagsStartAtTheInfrastructureCentroidInsideTheBounds) {
     Init();
     // Master (0, 0, 0), A2 (4, 0, 2), A3 (8, 6, 1): mean (4, 2, 1).
