@@ -124,6 +124,9 @@ class DeviceLinksIntegrationTest : public ::testing::Test {
     std::shared_ptr<VexPacketRecorder> recorder_ = std::make_shared<VexPacketRecorder>();
     std::shared_ptr<std::atomic<int>> master_connections_;
     std::vector<WorkerThread> threads_;
+    // Filled in the configuration server's thread until TearDown stops it.
+    std::mutex mutex_;  // guards announces_
+    std::vector<std::pair<ethernet_announce_t, std::pair<QString, quint16>>> announces_;
 };
 
 TEST_F(DeviceLinksIntegrationTest, UsbMasterIsIdentifiedSyncsAndForwardsWhatItHears) {
@@ -182,13 +185,11 @@ TEST_F(DeviceLinksIntegrationTest, UsbMasterIsIdentifiedSyncsAndForwardsWhatItHe
 TEST_F(DeviceLinksIntegrationTest, EthernetAnchorIsFoundByItsAnnounceAndForwardsTheSyncsItHears) {
     auto* server = new ConfigurationServer(QString::fromStdString(ProcessGroup()), kConfigPort,
                                            QNetworkInterface::interfaceFromName("lo"));
-    std::mutex mutex;  // guards what the server's thread reports
-    std::vector<std::pair<ethernet_announce_t, std::pair<QString, quint16>>> announces;
     QObject::connect(
         server, &ConfigurationServer::SignalEthernetAnnounceReceived, server,
-        [&](ethernet_announce_t announce, QString address, quint16 port) {
-            std::lock_guard<std::mutex> lock(mutex);
-            announces.push_back({announce, {address, port}});
+        [this](ethernet_announce_t announce, QString address, quint16 port) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            announces_.push_back({announce, {address, port}});
         },
         Qt::DirectConnection);
     threads_.push_back(WorkerThread::Create(server, &ConfigurationServer::Run,
@@ -196,13 +197,13 @@ TEST_F(DeviceLinksIntegrationTest, EthernetAnchorIsFoundByItsAnnounceAndForwards
                                             "configuration server"));
     threads_.back().Start();
     ASSERT_TRUE(SpinUntil([&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return !announces.empty();
+        std::lock_guard<std::mutex> lock(mutex_);
+        return !announces_.empty();
     }));
     std::pair<ethernet_announce_t, std::pair<QString, quint16>> first;
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        first = announces.front();
+        std::lock_guard<std::mutex> lock(mutex_);
+        first = announces_.front();
     }
     EXPECT_EQ(first.first.serial_number, kAnchor1);
     EXPECT_EQ(first.second.first, "127.0.0.1");
