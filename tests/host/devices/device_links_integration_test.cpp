@@ -10,6 +10,7 @@
 #include <QNetworkInterface>
 #include <QString>
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -51,14 +52,15 @@ sim_device_t Device(uint32_t serial, SimRole role, SimLinkKind link, Coordinates
 }
 
 // The test network of MakeRegistry: the master on USB, the first anchor on
-// Ethernet, the second over the air, a standing tag.
-sim_site_t Site() {
+// Ethernet (on the given UDP port; 0: any free one), the second over the air,
+// a standing tag.
+sim_site_t Site(uint16_t ethernet_port) {
     sim_site_t site;
     sim_device_t master = Device(kMaster, SimRole::kMaster, SimLinkKind::kUsb, {0, 0, 2});
     master.usb_path = "/tmp/vorav-links-sim-master-" + std::to_string(getpid());
     site.devices.push_back(master);
     sim_device_t ethernet = Device(kAnchor1, SimRole::kAnchor, SimLinkKind::kEthernet, {10, 0, 2});
-    ethernet.ethernet_port = kEthernetDevicePort;
+    ethernet.ethernet_port = ethernet_port;
     site.devices.push_back(ethernet);
     site.devices.push_back(Device(kAnchor2, SimRole::kAnchor, SimLinkKind::kNone, {0, 10, 2}));
     site.devices.push_back(Device(kTag1, SimRole::kTag, SimLinkKind::kNone, {5, 5, 1}));
@@ -86,21 +88,26 @@ size_t CountItems(const VexPacketRecorder& recorder, uint16_t type, uint32_t pac
 
 class DeviceLinksIntegrationTest : public ::testing::Test {
   protected:
-    void SetUp() override {
+    // Only the test that links the Ethernet anchor needs to know its port:
+    // the other takes any free one, since ctest runs both at once.
+    void StartSimulator(uint16_t ethernet_port) {
+        simulator_ = std::make_unique<DeviceSimulator>(Site(ethernet_port));
         std::string error;
-        ASSERT_TRUE(simulator_.Start(&error)) << error;
+        ASSERT_TRUE(simulator_->Start(&error)) << error;
     }
     void TearDown() override {
         for (const WorkerThread& thread : threads_) {
             EXPECT_TRUE(StopAndJoin(thread));
         }
-        simulator_.Stop();
+        if (simulator_) {
+            simulator_->Stop();
+        }
     }
 
     NodeLink* StartMasterLink() {
         auto* link = new UsbLink();
         EXPECT_TRUE(
-            link->Init(registry_, recorder_, QString::fromStdString(simulator_.Site().devices[0].usb_path)));
+            link->Init(registry_, recorder_, QString::fromStdString(simulator_->Site().devices[0].usb_path)));
         master_connections_ = CountConnections(link);
         Start(link, "master link");
         return link;
@@ -119,7 +126,7 @@ class DeviceLinksIntegrationTest : public ::testing::Test {
         Send(master, StartSync());
     }
 
-    DeviceSimulator simulator_{Site()};
+    std::unique_ptr<DeviceSimulator> simulator_;
     std::shared_ptr<const NodeManager> registry_ = MakeRegistry();
     std::shared_ptr<VexPacketRecorder> recorder_ = std::make_shared<VexPacketRecorder>();
     std::shared_ptr<std::atomic<int>> master_connections_;
@@ -130,6 +137,7 @@ class DeviceLinksIntegrationTest : public ::testing::Test {
 };
 
 TEST_F(DeviceLinksIntegrationTest, UsbMasterIsIdentifiedSyncsAndForwardsWhatItHears) {
+    ASSERT_NO_FATAL_FAILURE(StartSimulator(0));
     NodeLink* master = StartMasterLink();
     ASSERT_TRUE(SpinUntil([&] { return master_connections_->load() == 1; }));
     EXPECT_EQ(master->GetSerialNumber(), kMaster);
@@ -171,9 +179,9 @@ TEST_F(DeviceLinksIntegrationTest, UsbMasterIsIdentifiedSyncsAndForwardsWhatItHe
                                     dp::kSspCmdStartSync}));
 
     // Pulled out and plugged back in: identified once more, exactly once.
-    ASSERT_TRUE(simulator_.Unplug(kMaster));
+    ASSERT_TRUE(simulator_->Unplug(kMaster));
     ASSERT_TRUE(SpinUntil([&] { return master->GetSerialNumber() == 0; }));
-    ASSERT_TRUE(simulator_.Plug(kMaster));
+    ASSERT_TRUE(simulator_->Plug(kMaster));
     ASSERT_TRUE(SpinUntil([&] { return master_connections_->load() == 2; }));
     const size_t responses_before = CountItems(*recorder_, VexType::kSspResponse, kMaster);
     Send(master, {dp::kSspTypeCommand, dp::kSspCmdStopSync});
@@ -183,6 +191,7 @@ TEST_F(DeviceLinksIntegrationTest, UsbMasterIsIdentifiedSyncsAndForwardsWhatItHe
 }
 
 TEST_F(DeviceLinksIntegrationTest, EthernetAnchorIsFoundByItsAnnounceAndForwardsTheSyncsItHears) {
+    ASSERT_NO_FATAL_FAILURE(StartSimulator(kEthernetDevicePort));
     auto* server = new ConfigurationServer(QString::fromStdString(ProcessGroup()), kConfigPort,
                                            QNetworkInterface::interfaceFromName("lo"));
     QObject::connect(
@@ -220,8 +229,8 @@ TEST_F(DeviceLinksIntegrationTest, EthernetAnchorIsFoundByItsAnnounceAndForwards
     const auto anchor_connections = CountConnections(anchor);
     Start(anchor, "Ethernet anchor link");
     ASSERT_TRUE(SpinUntil([&] { return anchor_connections->load() == 1; }));
-    ASSERT_TRUE(SpinUntil([&] { return simulator_.GetStatus(kAnchor1).host_port != 0; }));
-    EXPECT_EQ(simulator_.GetStatus(kAnchor1).host_address, 0x7F000001u);
+    ASSERT_TRUE(SpinUntil([&] { return simulator_->GetStatus(kAnchor1).host_port != 0; }));
+    EXPECT_EQ(simulator_->GetStatus(kAnchor1).host_address, 0x7F000001u);
 
     Send(anchor, {dp::kSspTypeCommand, dp::kSspCmdSetRxPassthrough, 1});
     NodeLink* master = StartMasterLink();
