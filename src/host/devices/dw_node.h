@@ -156,10 +156,12 @@ class DwNode {
     // hand. Called with the report lock held.
     void SanityCheckToaRpt(const DwNodeMap& anchors, FlatSettingsInterface& settings);
 
-    // The sensor items of a ping's trickled user data (dataLength bytes after
-    // the 28-byte ping record). Returns the node's gathered items when the
-    // ping completed sensor data, else an empty pointer.
-    std::shared_ptr<VexPacket> UpdatePayload(const vex_data_ping_t* ping, uint16_t dataLength, uint32_t now);
+    // The sensor items of a ping's trickled user data (the dataLength bytes at
+    // userData, which follow the 28-byte ping record in the ping item).
+    // Returns the node's gathered items when the ping completed sensor data,
+    // else an empty pointer.
+    std::shared_ptr<VexPacket> UpdatePayload(const vex_data_ping_t* ping, const uint8_t* userData,
+                                             uint16_t dataLength, uint32_t now);
 
   protected:
     DwNode(std::shared_ptr<NodeSettings> settings, uint16_t networkId, uint32_t syncPeriodMs);
@@ -214,7 +216,11 @@ class DwNode {
     derazud_pos3_t configured_position_;
     // Guarded by report_mutex_.
     uint32_t last_report_sequence_;
-    int64_t last_sanity_check_time_;  // ms since the epoch
+    // False until the first report begins: any sequence may begin it then.
+    bool toa_report_started_ = false;
+    // Milliseconds of the monotonic clock (a wall clock set back would block
+    // the tag); 0 before the first good check.
+    int64_t last_sanity_check_time_;
     mutable QMutex position_mutex_;
     // Newest last. Guarded by position_mutex_.
     std::deque<derazud_pos3_t> position_history_;
@@ -225,6 +231,8 @@ class DwNode {
     const uint32_t sync_period_ms_;
     // Guarded by packet_mutex_.
     uint8_t last_payload_sequence_;
+    // False until the first ping's user data: any sequence is new then.
+    bool payload_sequence_seen_ = false;
     trickle_buffer_consumer_t trickle_state_;
     VexPacket vex_packet_;
 };

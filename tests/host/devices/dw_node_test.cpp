@@ -49,6 +49,12 @@ class NodeLinkProbe : public NodeLink {
             Qt::DirectConnection);
     }
     std::vector<QByteArray> sent;
+
+    // No port: what the node hands over is caught at DataToPublish above.
+    std::string GetPortName() const override { return "probe"; }
+    bool WaitForBytesWritten(int) override { return false; }
+    bool WaitForReadyRead(int) override { return false; }
+    void PublishData(QByteArray) override {}
 };
 
 QByteArray Bytes(std::initializer_list<int> values) {
