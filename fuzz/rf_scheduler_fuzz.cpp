@@ -33,7 +33,7 @@ class FuzzScheduler : public RfScheduler {
     int64_t now_ms = 0;
 
   protected:
-    int64_t _CurrentTimeMs() const override { return now_ms; }
+    int64_t CurrentTimeMs() const override { return now_ms; }
 };
 
 void Fail(const FuzzScheduler& scheduler, const std::string& what) {

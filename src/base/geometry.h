@@ -54,7 +54,7 @@ class Coordinates {
     }
 
     coordinates_data_t GetData() const {
-        return coordinates_data_t{_RoundToInt32(x_), _RoundToInt32(y_), _RoundToInt32(z_)};
+        return coordinates_data_t{RoundToInt32(x_), RoundToInt32(y_), RoundToInt32(z_)};
     }
 
     inline void MoveInsideBounds(const BoundingBox& box);
@@ -62,7 +62,7 @@ class Coordinates {
   private:
     // Halves round away from zero. A solve can diverge, so values beyond the int32 range
     // saturate and NaN gives 0 instead of an undefined conversion.
-    static int32_t _RoundToInt32(double value) {
+    static int32_t RoundToInt32(double value) {
         if (std::isnan(value))
             return 0;
         const double rounded = std::round(value);
@@ -74,7 +74,7 @@ class Coordinates {
     }
 
     // Comparisons with NaN are false, so a NaN component is left as it is.
-    static void _Clamp(double& value, double minimum, double maximum) {
+    static void ClampInto(double& value, double minimum, double maximum) {
         if (value > maximum) {
             value = maximum;
         } else if (minimum > value) {
@@ -104,7 +104,7 @@ class BoundingBox {
 inline void Coordinates::MoveInsideBounds(const BoundingBox& box) {
     const Coordinates minimum = box.GetMinCoordinates();
     const Coordinates maximum = box.GetMaxCoordinates();
-    _Clamp(x_, minimum.x_, maximum.x_);
-    _Clamp(y_, minimum.y_, maximum.y_);
-    _Clamp(z_, minimum.z_, maximum.z_);
+    ClampInto(x_, minimum.x_, maximum.x_);
+    ClampInto(y_, minimum.y_, maximum.y_);
+    ClampInto(z_, minimum.z_, maximum.z_);
 }

@@ -4,10 +4,23 @@
 #include <cstdint>
 #include <string>
 
+// Every Vuv stream socket starts from these values; the device configuration
+// stream always uses kDeviceConfigStreamPort.
+constexpr const char* kDefaultStreamAddress = "239.255.76.67";
+constexpr uint16_t kDefaultStreamPort = 7667;
+constexpr uint16_t kDefaultStreamTtl = 1;
+constexpr const char* kDefaultStreamInterface = "lo";
+constexpr uint16_t kDeviceConfigStreamPort = 7670;
+
 class NetworkSocketSettings {
   public:
     NetworkSocketSettings(const std::string& address, uint16_t port, uint16_t ttl,
                           const std::string& network_iface);
+    // The default stream socket.
+    static NetworkSocketSettings Default() {
+        return NetworkSocketSettings(kDefaultStreamAddress, kDefaultStreamPort, kDefaultStreamTtl,
+                                     kDefaultStreamInterface);
+    }
 
     std::string GetAddress() const { return address_; }
     void SetAddress(const std::string& address) { address_ = address; }

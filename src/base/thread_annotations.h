@@ -56,3 +56,29 @@ class AnnotatedMutexLocker {
   private:
     QMutex* mutex_;
 };
+
+// Tries to take a QMutex for at most timeoutMs milliseconds (at least 1: a
+// zero time-out would fail whenever another thread holds the lock even for a
+// moment) and holds it for its scope when it got it. Test IsLocked().
+class AnnotatedMutexTryLocker {
+  public:
+    AnnotatedMutexTryLocker(QMutex* mutex, int timeoutMs)
+        : mutex_(mutex), locked_(mutex->tryLock(timeoutMs < 1 ? 1 : timeoutMs)) {
+        if (locked_)
+            AnnotateTakeOver(mutex_);
+    }
+    ~AnnotatedMutexTryLocker() {
+        if (locked_) {
+            AnnotateHandOver(mutex_);
+            mutex_->unlock();
+        }
+    }
+    AnnotatedMutexTryLocker(const AnnotatedMutexTryLocker&) = delete;
+    AnnotatedMutexTryLocker& operator=(const AnnotatedMutexTryLocker&) = delete;
+
+    bool IsLocked() const { return locked_; }
+
+  private:
+    QMutex* mutex_;
+    bool locked_;
+};

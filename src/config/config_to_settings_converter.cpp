@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/geometry.h"
+#include "base/serial_number.h"
 #include "config/alien_node_settings.h"
 #include "config/config_json_reading.h"
 #include "config/host_settings.h"
@@ -13,8 +15,7 @@
 #include "config/settings.h"
 #include "config/tag_payload_codes.h"
 #include "config/transmit_power.h"
-#include "base/geometry.h"
-#include "base/serial_number.h"
+#include "protocol/packets/device_protocol.h"
 
 using config_json::ReadArray;
 using config_json::ReadBool;
@@ -25,19 +26,9 @@ using config_json::ReadString;
 
 namespace {
 
-const char* const kDefaultSocketAddress = "239.255.76.67";
-constexpr uint16_t kDefaultSocketPort = 7667;
-constexpr uint16_t kDefaultSocketTtl = 1;
-const char* const kDefaultSocketInterface = "lo";
-// The device configuration stream always uses this port, whatever the file says.
-constexpr uint16_t kConfigSocketPort = 7670;
-
 constexpr double kDefaultMaximumBound = 1000000.0;  // metres
 constexpr double kDefaultMinimumBound = -1000000.0;
 constexpr double kMillimetresPerMetre = 1000.0;
-
-constexpr uint8_t kSetRfSettingsCommand = 0x16;
-constexpr uint8_t kSetRfSettingsLength = 20;
 
 uint32_t ReadUnsigned32(const QJsonObject& object, const char* key, int32_t default_value) {
     return static_cast<uint32_t>(ReadInt(object.value(key), default_value));
@@ -118,8 +109,7 @@ void ConfigToSettingsConverter::ConvertHostConfigToSettings(Settings* settings, 
     host_settings->SetAlgorithm(ReadString(host.value("algorithm"), std::string()));
 
     const QJsonObject multicast = ReadObject(host.value("multicast"));
-    const NetworkSocketSettings default_socket(kDefaultSocketAddress, kDefaultSocketPort, kDefaultSocketTtl,
-                                               kDefaultSocketInterface);
+    const NetworkSocketSettings default_socket = NetworkSocketSettings::Default();
     NetworkSocketSettings output_socket = default_socket;
     ConvertSocketConfigToSettings(output_socket, ReadObject(multicast.value("external socket")));
     host_settings->SetOutputSocketSettings(output_socket);
@@ -128,7 +118,7 @@ void ConfigToSettingsConverter::ConvertHostConfigToSettings(Settings* settings, 
     host_settings->SetInputSocketSettings(input_socket);
     NetworkSocketSettings config_socket = default_socket;
     ConvertSocketConfigToSettings(config_socket, ReadObject(multicast.value("config socket")));
-    config_socket.SetPort(kConfigSocketPort);
+    config_socket.SetPort(kDeviceConfigStreamPort);
     host_settings->SetConfigSocketSettings(config_socket);
 
     host_settings->SetSmoothingFactor(ReadUnsigned32(host, "smoothing factor", 0));
@@ -163,10 +153,10 @@ void ConfigToSettingsConverter::ConvertHostConfigToSettings(Settings* settings, 
 
 void ConfigToSettingsConverter::ConvertSocketConfigToSettings(NetworkSocketSettings& socket,
                                                               QJsonObject config) {
-    socket.SetAddress(ReadString(config.value("address"), kDefaultSocketAddress));
-    socket.SetPort(static_cast<uint16_t>(ReadUnsigned32(config, "port", kDefaultSocketPort)));
-    socket.SetTtl(static_cast<uint16_t>(ReadUnsigned32(config, "ttl", kDefaultSocketTtl)));
-    socket.SetNetworkIface(ReadString(config.value("interface"), kDefaultSocketInterface));
+    socket.SetAddress(ReadString(config.value("address"), kDefaultStreamAddress));
+    socket.SetPort(static_cast<uint16_t>(ReadUnsigned32(config, "port", kDefaultStreamPort)));
+    socket.SetTtl(static_cast<uint16_t>(ReadUnsigned32(config, "ttl", kDefaultStreamTtl)));
+    socket.SetNetworkIface(ReadString(config.value("interface"), kDefaultStreamInterface));
 }
 
 void ConfigToSettingsConverter::ConvertNetworkConfigToSettings(Settings* settings, QJsonObject network) {
@@ -214,8 +204,8 @@ cmd_set_rf_settings_t ConfigToSettingsConverter::ConvertRfConfigToSetRfSettingsC
     const preamble_codes_t preamble = PreambleCodes(ReadInt(rf.value("preamble length"), 0));
 
     cmd_set_rf_settings_t record{};
-    record.type = kSetRfSettingsCommand;
-    record.len = kSetRfSettingsLength;
+    record.type = device_protocol::kCmdSetRfSettings;
+    record.len = device_protocol::kCmdSetRfSettingsLen;
     record.execution_time = 0;
     record.timed_flag = 0;  // this server's own network
     record.channel_number = channel;

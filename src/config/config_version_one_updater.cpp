@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "base/network_socket_settings.h"
 #include "config/config_json_reading.h"
 #include "config/flat_settings_interface.h"
 #include "config/settings.h"
@@ -15,17 +16,13 @@ namespace {
 constexpr int kBaseAntennaDelay = 16442;
 // One device clock tick, 1 / (128 x 499.2 MHz), in seconds.
 constexpr double kDeviceTickSeconds = 1.5650040064102565e-11;
-constexpr int kDefaultVuvPort = 7667;
-constexpr int kDefaultTtl = 1;
-const char* const kDefaultInterface = "lo";
-const char* const kDefaultGroup = "239.255.76.67";
 const char* const kDefaultTagRate = "20 Hz";
 // 0x08 in each of the four gain bytes.
 constexpr int kVersionOneTransmitPower = 134744072;
 
 }  // namespace
 
-int ConfigVersionOneUpdater::_AntennaDelayFromAdjustment(const QJsonObject& config) {
+int ConfigVersionOneUpdater::AntennaDelayFromAdjustment(const QJsonObject& config) {
     if (!config.contains("twr_adjustment"))
         return kBaseAntennaDelay;
     const double adjustment_metres = config_json::ReadDouble(config.value("twr_adjustment"), 0.0);
@@ -48,18 +45,18 @@ int ConfigVersionOneUpdater::_AntennaDelayFromAdjustment(const QJsonObject& conf
     return static_cast<int>(delay);
 }
 
-QJsonObject ConfigVersionOneUpdater::_HostSection(const QJsonObject& config) {
-    const int port = config_json::ReadInt(config.value("lcm_port"), kDefaultVuvPort);
+QJsonObject ConfigVersionOneUpdater::HostSection(const QJsonObject& config) {
+    const int port = config_json::ReadInt(config.value("lcm_port"), kDefaultStreamPort);
     QJsonObject multicast;
     multicast.insert("external_udp_port", port);
-    multicast.insert("external_udp_iface", kDefaultInterface);
-    multicast.insert("external_udp_ttl", kDefaultTtl);
-    multicast.insert("external_udp_address", kDefaultGroup);
+    multicast.insert("external_udp_iface", kDefaultStreamInterface);
+    multicast.insert("external_udp_ttl", kDefaultStreamTtl);
+    multicast.insert("external_udp_address", kDefaultStreamAddress);
     multicast.insert("internal_udp_port", port);
-    multicast.insert("internal_udp_iface", kDefaultInterface);
-    multicast.insert("internal_udp_ttl", kDefaultTtl);
-    multicast.insert("internal_udp_address", kDefaultGroup);
-    multicast.insert("cfg_udp_iface", kDefaultInterface);
+    multicast.insert("internal_udp_iface", kDefaultStreamInterface);
+    multicast.insert("internal_udp_ttl", kDefaultStreamTtl);
+    multicast.insert("internal_udp_address", kDefaultStreamAddress);
+    multicast.insert("cfg_udp_iface", kDefaultStreamInterface);
 
     QJsonObject host;
     host.insert("algorithm", "rtls_vm");
@@ -67,7 +64,7 @@ QJsonObject ConfigVersionOneUpdater::_HostSection(const QJsonObject& config) {
     return host;
 }
 
-QJsonObject ConfigVersionOneUpdater::_TagBounds(const QJsonObject& config) {
+QJsonObject ConfigVersionOneUpdater::TagBounds(const QJsonObject& config) {
     static const char* const kRenames[][2] = {{"x_max", "maxx"}, {"x_min", "minx"}, {"y_max", "maxy"},
                                               {"y_min", "miny"}, {"z_max", "maxz"}, {"z_min", "minz"}};
     QJsonObject bounds;
@@ -80,7 +77,7 @@ QJsonObject ConfigVersionOneUpdater::_TagBounds(const QJsonObject& config) {
 
 QJsonObject ConfigVersionOneUpdater::UpdateConfiguration(QJsonObject config) {
     QJsonObject result = config;
-    const int antenna_delay = _AntennaDelayFromAdjustment(config);
+    const int antenna_delay = AntennaDelayFromAdjustment(config);
 
     QJsonObject rf;
     rf.insert("bit rate", 6.8);
@@ -127,9 +124,9 @@ QJsonObject ConfigVersionOneUpdater::UpdateConfiguration(QJsonObject config) {
         network.insert("tags", tags);
     }
     network.insert("scheduler options", QJsonObject{{"tag rate", kDefaultTagRate}});
-    network.insert("default tag bounds", _TagBounds(config));
+    network.insert("default tag bounds", TagBounds(config));
 
-    result.insert("host", _HostSection(config));
+    result.insert("host", HostSection(config));
     result.insert("network", network);
     result.insert("vsn", 2);
     return result;

@@ -17,7 +17,7 @@ class ConfigVersionOneUpdater : public ConfigVersionUpdater {
     void ConvertAnchorGenericData(QJsonObject& out, QJsonObject device, int antennaDelay);
 
   private:
-    static int _AntennaDelayFromAdjustment(const QJsonObject& config);
-    static QJsonObject _HostSection(const QJsonObject& config);
-    static QJsonObject _TagBounds(const QJsonObject& config);
+    static int AntennaDelayFromAdjustment(const QJsonObject& config);
+    static QJsonObject HostSection(const QJsonObject& config);
+    static QJsonObject TagBounds(const QJsonObject& config);
 };

@@ -35,7 +35,7 @@ QJsonObject ConfigVersionTwoUpdater::UpdateConfiguration(QJsonObject config) {
     return result;
 }
 
-QJsonObject ConfigVersionTwoUpdater::_Socket(const QJsonObject& multicast, const QString& prefix) {
+QJsonObject ConfigVersionTwoUpdater::SocketSection(const QJsonObject& multicast, const QString& prefix) {
     QJsonObject socket;
     socket.insert("address", ReadQString(multicast.value(prefix + "_udp_address"), QString()));
     socket.insert("interface", ReadQString(multicast.value(prefix + "_udp_iface"), QString()));
@@ -64,15 +64,15 @@ QJsonObject ConfigVersionTwoUpdater::UpdateHostSection(QJsonObject host, QJsonOb
 
     const QJsonObject multicast = ReadObject(host.value("multicast"));
     QJsonObject sockets;
-    sockets.insert("external socket", _Socket(multicast, "external"));
-    sockets.insert("internal socket", _Socket(multicast, "internal"));
+    sockets.insert("external socket", SocketSection(multicast, "external"));
+    sockets.insert("internal socket", SocketSection(multicast, "internal"));
     sockets.insert("config socket",
                    QJsonObject{{"interface", ReadQString(multicast.value("cfg_udp_iface"), QString())}});
     updated.insert("multicast", sockets);
     return updated;
 }
 
-QJsonArray ConfigVersionTwoUpdater::_UpdateNodeList(const QJsonValue& list, bool is_anchor_list) {
+QJsonArray ConfigVersionTwoUpdater::UpdateNodeList(const QJsonValue& list, bool is_anchor_list) {
     QJsonArray updated;
     for (const QJsonValue& element : ReadArray(list)) {
         QJsonObject node = element.toObject();
@@ -86,9 +86,9 @@ QJsonArray ConfigVersionTwoUpdater::_UpdateNodeList(const QJsonValue& list, bool
 
 QJsonObject ConfigVersionTwoUpdater::UpdateNetworkSection(QJsonObject network) {
     QJsonObject updated;
-    updated.insert("anchors", _UpdateNodeList(network.value("anchors"), true));
-    updated.insert("masters", _UpdateNodeList(network.value("masters"), false));
-    updated.insert("tags", _UpdateNodeList(network.value("tags"), false));
+    updated.insert("anchors", UpdateNodeList(network.value("anchors"), true));
+    updated.insert("masters", UpdateNodeList(network.value("masters"), false));
+    updated.insert("tags", UpdateNodeList(network.value("tags"), false));
 
     const QJsonObject scheduler = ReadObject(network.value("scheduler options"));
     const QString tag_rate = ReadQString(scheduler.value("tag rate"), "20 Hz");

@@ -25,6 +25,6 @@ class ConfigVersionTwoUpdater : public ConfigVersionUpdater {
     static double ParseLeadingNumber(const QString& text);
 
   private:
-    static QJsonObject _Socket(const QJsonObject& multicast, const QString& prefix);
-    QJsonArray _UpdateNodeList(const QJsonValue& list, bool is_anchor_list);
+    static QJsonObject SocketSection(const QJsonObject& multicast, const QString& prefix);
+    QJsonArray UpdateNodeList(const QJsonValue& list, bool is_anchor_list);
 };

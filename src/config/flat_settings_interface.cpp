@@ -1,41 +1,41 @@
 #include "config/flat_settings_interface.h"
 
 std::string FlatSettingsInterface::GetAlgorithm() const {
-    return _Host()->GetAlgorithm();
+    return HostPart()->GetAlgorithm();
 }
 void FlatSettingsInterface::SetAlgorithm(const std::string& algorithm) {
-    _Host()->SetAlgorithm(algorithm);
+    HostPart()->SetAlgorithm(algorithm);
 }
 uint32_t FlatSettingsInterface::GetSmoothingFactor() const {
-    return _Host()->GetSmoothingFactor();
+    return HostPart()->GetSmoothingFactor();
 }
 void FlatSettingsInterface::SetSmoothingFactor(uint32_t factor) {
-    _Host()->SetSmoothingFactor(factor);
+    HostPart()->SetSmoothingFactor(factor);
 }
 BoundingBox FlatSettingsInterface::GetTagBounds() const {
-    return _Host()->GetTagBounds();
+    return HostPart()->GetTagBounds();
 }
 void FlatSettingsInterface::SetTagBounds(const BoundingBox& tag_bounds) {
-    _Host()->SetTagBounds(tag_bounds);
+    HostPart()->SetTagBounds(tag_bounds);
 }
 uint32_t FlatSettingsInterface::GetMinimumNumberOfAnchors() const {
-    return _Host()->GetMinimumNumberOfAnchors();
+    return HostPart()->GetMinimumNumberOfAnchors();
 }
 void FlatSettingsInterface::SetMinimumNumberOfAnchors(uint32_t count) {
-    _Host()->SetMinimumNumberOfAnchors(count);
+    HostPart()->SetMinimumNumberOfAnchors(count);
 }
 sensors_config_t FlatSettingsInterface::GetSensorSettings() const {
-    return _Rf()->GetTagSensorConfig();
+    return RfPart()->GetTagSensorConfig();
 }
 void FlatSettingsInterface::SetSensorSettings(const sensors_config_t& config) {
-    _Rf()->SetTagSensorConfig(config);
+    RfPart()->SetTagSensorConfig(config);
 }
 
 NetworkSocketSettings FlatSettingsInterface::GetOutputSocketSettings() const {
-    return _Host()->GetOutputSocketSettings();
+    return HostPart()->GetOutputSocketSettings();
 }
 void FlatSettingsInterface::SetOutputSocketSettings(const NetworkSocketSettings& socket) {
-    _Host()->SetOutputSocketSettings(socket);
+    HostPart()->SetOutputSocketSettings(socket);
 }
 std::string FlatSettingsInterface::GetOutputUdpAddress() const {
     return GetOutputSocketSettings().GetAddress();
@@ -51,10 +51,10 @@ std::string FlatSettingsInterface::GetOutputNetworkInterface() const {
 }
 
 NetworkSocketSettings FlatSettingsInterface::GetInputSocketSettings() const {
-    return _Host()->GetInputSocketSettings();
+    return HostPart()->GetInputSocketSettings();
 }
 void FlatSettingsInterface::SetInputSocketSettings(const NetworkSocketSettings& socket) {
-    _Host()->SetInputSocketSettings(socket);
+    HostPart()->SetInputSocketSettings(socket);
 }
 std::string FlatSettingsInterface::GetInputUdpAddress() const {
     return GetInputSocketSettings().GetAddress();
@@ -70,82 +70,82 @@ std::string FlatSettingsInterface::GetInputNetworkInterface() const {
 }
 
 NetworkSocketSettings FlatSettingsInterface::GetConfigSocketSettings() const {
-    return _Host()->GetConfigSocketSettings();
+    return HostPart()->GetConfigSocketSettings();
 }
 void FlatSettingsInterface::SetConfigSocketSettings(const NetworkSocketSettings& socket) {
-    _Host()->SetConfigSocketSettings(socket);
+    HostPart()->SetConfigSocketSettings(socket);
 }
 
 std::vector<std::string> FlatSettingsInterface::GetSerialPorts() const {
-    return _Host()->GetSerialPorts();
+    return HostPart()->GetSerialPorts();
 }
 void FlatSettingsInterface::SetSerialPorts(const std::vector<std::string>& ports) {
-    _Host()->SetSerialPorts(ports);
+    HostPart()->SetSerialPorts(ports);
 }
 
 std::vector<TagSettings> FlatSettingsInterface::GetTagList() const {
-    return _Rf()->GetTags();
+    return RfPart()->GetTags();
 }
 void FlatSettingsInterface::SetTagList(const std::vector<TagSettings>& tags) {
-    _Rf()->SetTags(tags);
+    RfPart()->SetTags(tags);
 }
 std::vector<AnchorSettings> FlatSettingsInterface::GetAnchorList() const {
-    return _Rf()->GetAnchors();
+    return RfPart()->GetAnchors();
 }
 void FlatSettingsInterface::SetAnchorList(const std::vector<AnchorSettings>& anchors) {
-    _Rf()->SetAnchors(anchors);
+    RfPart()->SetAnchors(anchors);
 }
 std::vector<MasterSettings> FlatSettingsInterface::GetMasterList() const {
-    return _Rf()->GetMasters();
+    return RfPart()->GetMasters();
 }
 void FlatSettingsInterface::SetMasterList(const std::vector<MasterSettings>& masters) {
-    _Rf()->SetMasters(masters);
+    RfPart()->SetMasters(masters);
 }
 std::vector<AlienNodeSettings> FlatSettingsInterface::GetAlienNodeList() const {
     return settings_->GetAlienNodeList();
 }
 
 cmd_set_rf_settings_t FlatSettingsInterface::GetRfSettings() const {
-    return _Rf()->GetRfSettings();
+    return RfPart()->GetRfSettings();
 }
 void FlatSettingsInterface::SetRfSettings(const cmd_set_rf_settings_t& rf_settings) {
-    _Rf()->SetRfSettings(rf_settings);
+    RfPart()->SetRfSettings(rf_settings);
 }
 double FlatSettingsInterface::GetSyncRate() const {
-    return _Rf()->GetSyncRate();
+    return RfPart()->GetSyncRate();
 }
 void FlatSettingsInterface::SetSyncRate(double sync_rate) {
-    _Rf()->SetSyncRate(sync_rate);
+    RfPart()->SetSyncRate(sync_rate);
 }
 
 double FlatSettingsInterface::GetVmMinStopThreshold() const {
-    return _Host()->GetVmMinStopThreshold();
+    return HostPart()->GetVmMinStopThreshold();
 }
 double FlatSettingsInterface::GetVmRejectionThreshold() const {
-    return _Host()->GetVmRejectionThreshold();
+    return HostPart()->GetVmRejectionThreshold();
 }
 double FlatSettingsInterface::GetVmVectorGain() const {
-    return _Host()->GetVmVectorGain();
+    return HostPart()->GetVmVectorGain();
 }
 double FlatSettingsInterface::GetMaxTagVelocity() const {
-    return _Host()->GetMaxTagVelocity();
+    return HostPart()->GetMaxTagVelocity();
 }
 double FlatSettingsInterface::GetSpeedOfLight() const {
-    return _Host()->GetSpeedOfLight();
+    return HostPart()->GetSpeedOfLight();
 }
 bool FlatSettingsInterface::GetUseRdoaSanityCheck() const {
-    return _Host()->GetUseRdoaSanityCheck();
+    return HostPart()->GetUseRdoaSanityCheck();
 }
 bool FlatSettingsInterface::GetUseSmoothedPositionGuess() const {
-    return _Host()->GetSmoothPositionGuess();
+    return HostPart()->GetSmoothPositionGuess();
 }
 bool FlatSettingsInterface::GetUseOcclusionMitigation() const {
-    return _Host()->GetUseOcclusionMitigation();
+    return HostPart()->GetUseOcclusionMitigation();
 }
 
 uint32_t FlatSettingsInterface::GetNumberOfActiveWirelessAnchors() const {
     uint32_t count = 0;
-    for (const AnchorSettings& anchor : _Rf()->GetAnchors()) {
+    for (const AnchorSettings& anchor : RfPart()->GetAnchors()) {
         if (anchor.GetEnabled() && anchor.GetBackhaulType() != "wired")
             ++count;
     }
@@ -154,7 +154,7 @@ uint32_t FlatSettingsInterface::GetNumberOfActiveWirelessAnchors() const {
 
 uint32_t FlatSettingsInterface::GetNumberOfActiveTags() const {
     uint32_t count = 0;
-    for (const TagSettings& tag : _Rf()->GetTags()) {
+    for (const TagSettings& tag : RfPart()->GetTags()) {
         if (tag.GetEnabled())
             ++count;
     }

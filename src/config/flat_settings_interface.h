@@ -75,8 +75,8 @@ class FlatSettingsInterface {
     uint32_t GetNumberOfActiveTags() const;
 
   private:
-    HostSettings* _Host() const { return settings_->GetHostSettingsReference(); }
-    RfNetworkSettings* _Rf() const { return settings_->GetRfNetworkSettingsReference(); }
+    HostSettings* HostPart() const { return settings_->GetHostSettingsReference(); }
+    RfNetworkSettings* RfPart() const { return settings_->GetRfNetworkSettingsReference(); }
 
     Settings* settings_;
 };

@@ -41,8 +41,12 @@ class HostSettings {
     void SetMinimumNumberOfAnchors(uint32_t count) { minimum_number_of_anchors_ = count; }
     double GetVmRejectionThreshold() const { return vm_rejection_threshold_; }
     void SetVmRejectionThreshold(double threshold) { vm_rejection_threshold_ = threshold; }
-    uint32_t GetSmoothingFactor() const { return smoothing_factor_; }
-    void SetSmoothingFactor(uint32_t factor) { smoothing_factor_ = factor; }
+    // The location engine changes the factor while the host runs (a command
+    // on the Internal stream) and position solves read it meanwhile, so these
+    // two access it atomically; the field stays plain to keep the settings
+    // copyable.
+    uint32_t GetSmoothingFactor() const { return __atomic_load_n(&smoothing_factor_, __ATOMIC_RELAXED); }
+    void SetSmoothingFactor(uint32_t factor) { __atomic_store_n(&smoothing_factor_, factor, __ATOMIC_RELAXED); }
     std::vector<std::string> GetSerialPorts() const { return serial_ports_; }
     void SetSerialPorts(const std::vector<std::string>& ports) { serial_ports_ = ports; }
 

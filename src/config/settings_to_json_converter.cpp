@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/saturating_conversion.h"
 #include "config/host_settings.h"
 #include "config/node_settings.h"
 #include "config/rf_network_settings.h"
@@ -21,19 +22,6 @@ constexpr double kMillimetresPerMetre = 1000.0;
 
 QString Utf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
-}
-
-// An integer computed in double precision, truncated, and kept within the signed
-// 32-bit range the reader accepts (scale codes set outside a file can be anything).
-int32_t TruncateToInt32(double value) {
-    if (std::isnan(value))
-        return 0;
-    const double whole = std::trunc(value);
-    if (whole >= 2147483647.0)
-        return INT32_MAX;
-    if (whole <= -2147483648.0)
-        return INT32_MIN;
-    return static_cast<int32_t>(whole);
 }
 
 // Code 5 is never produced by the reader; the doubling skips the step from 5 to 6, so

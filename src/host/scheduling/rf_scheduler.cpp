@@ -32,8 +32,8 @@ RfScheduler::RfScheduler(double syncPeriod)
     UpdateSyncPeriod(SaturatedPeriod(syncPeriod));
 }
 
-TIME_RESERVATION_T RfScheduler::_MakeWindow(int64_t last_reserved, uint32_t start, uint32_t duration,
-                                            uint32_t owner) {
+TIME_RESERVATION_T RfScheduler::MakeWindow(int64_t last_reserved, uint32_t start, uint32_t duration,
+                                           uint32_t owner) {
     TIME_RESERVATION_T window;
     window.last_reserved = last_reserved;
     window.start = start;
@@ -44,14 +44,14 @@ TIME_RESERVATION_T RfScheduler::_MakeWindow(int64_t last_reserved, uint32_t star
     return window;
 }
 
-int64_t RfScheduler::_CurrentTimeMs() const {
+int64_t RfScheduler::CurrentTimeMs() const {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
 void RfScheduler::UpdateSyncPeriod(uint32_t period) {
     sync_period_ = period;
     reservations_.clear();
-    reservations_.push_back(_MakeWindow(0, 0, period, 0));
+    reservations_.push_back(MakeWindow(0, 0, period, 0));
 }
 
 TIME_RESERVATION_T RfScheduler::RequestTimeSlot(uint32_t owner, uint32_t duration, uint32_t) {
@@ -62,7 +62,7 @@ TIME_RESERVATION_T RfScheduler::RequestTimeSlot_FromEnd(uint32_t owner, uint32_t
     return ReserveTimeSlot_FromEnd(owner, duration);
 }
 
-int RfScheduler::_FindWindow(uint32_t owner, uint32_t duration) const {
+int RfScheduler::FindWindow(uint32_t owner, uint32_t duration) const {
     // A free window is never "found": handing it out would look like a reservation.
     if (owner == 0) {
         return -1;
@@ -76,7 +76,7 @@ int RfScheduler::_FindWindow(uint32_t owner, uint32_t duration) const {
 }
 
 TIME_RESERVATION_T RfScheduler::GetTimeSlot(uint32_t owner, uint32_t duration, uint32_t) {
-    const int index = _FindWindow(owner, duration);
+    const int index = FindWindow(owner, duration);
     if (index >= 0) {
         return reservations_[index];
     }
@@ -84,7 +84,7 @@ TIME_RESERVATION_T RfScheduler::GetTimeSlot(uint32_t owner, uint32_t duration, u
 }
 
 TIME_RESERVATION_T RfScheduler::GetTimeSlot_FromEnd(uint32_t owner, uint32_t duration, uint32_t) {
-    const int index = _FindWindow(owner, duration);
+    const int index = FindWindow(owner, duration);
     if (index >= 0) {
         return reservations_[index];
     }
@@ -108,9 +108,9 @@ TIME_RESERVATION_T RfScheduler::ReserveTimeSlot(uint32_t owner, uint32_t duratio
             window.duration -= duration;
             window.start += duration;
             reservations_.insert(reservations_.begin() + static_cast<std::ptrdiff_t>(i),
-                                 _MakeWindow(0, start, duration, 0));
+                                 MakeWindow(0, start, duration, 0));
         }
-        reservations_[i] = _MakeWindow(_CurrentTimeMs(), start, duration, owner);
+        reservations_[i] = MakeWindow(CurrentTimeMs(), start, duration, owner);
         return reservations_[i];
     }
     return result;
@@ -134,9 +134,9 @@ TIME_RESERVATION_T RfScheduler::ReserveTimeSlot_FromEnd(uint32_t owner, uint32_t
             window.duration -= duration;
             index = i + 1;
             reservations_.insert(reservations_.begin() + static_cast<std::ptrdiff_t>(index),
-                                 _MakeWindow(0, start, duration, 0));
+                                 MakeWindow(0, start, duration, 0));
         }
-        reservations_[index] = _MakeWindow(_CurrentTimeMs(), start, duration, owner);
+        reservations_[index] = MakeWindow(CurrentTimeMs(), start, duration, owner);
         return reservations_[index];
     }
     return result;
@@ -165,14 +165,14 @@ int RfScheduler::CombineUnusedReservations(int a, int b) {
     }
     const int m = a < b ? a : b;
     TIME_RESERVATION_T& merged = reservations_[m];
-    merged = _MakeWindow(0, merged.start, merged.duration + reservations_[m + 1].duration, 0);
+    merged = MakeWindow(0, merged.start, merged.duration + reservations_[m + 1].duration, 0);
     reservations_.erase(reservations_.begin() + m + 1);
     return m;
 }
 
 int RfScheduler::FreeUnusedSlots() {
     // An age of INT64_MAX (or a clock before 1970) must not overflow the limit.
-    const int64_t limit = SaturatedDifference(_CurrentTimeMs(), expiry_age_);
+    const int64_t limit = SaturatedDifference(CurrentTimeMs(), expiry_age_);
     int index = 0;
     for (; static_cast<size_t>(index) < reservations_.size(); ++index) {
         const TIME_RESERVATION_T& window = reservations_[index];

@@ -77,12 +77,12 @@ class RfScheduler : public QObject {
 
   protected:
     // The system clock in milliseconds; tests replace it to age windows.
-    virtual int64_t _CurrentTimeMs() const;
+    virtual int64_t CurrentTimeMs() const;
 
   private:
-    static TIME_RESERVATION_T _MakeWindow(int64_t last_reserved, uint32_t start, uint32_t duration,
-                                          uint32_t owner);
-    int _FindWindow(uint32_t owner, uint32_t duration) const;
+    static TIME_RESERVATION_T MakeWindow(int64_t last_reserved, uint32_t start, uint32_t duration,
+                                         uint32_t owner);
+    int FindWindow(uint32_t owner, uint32_t duration) const;
 
     uint32_t sync_period_ = 0;
     int64_t expiry_age_;

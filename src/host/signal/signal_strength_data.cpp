@@ -36,7 +36,7 @@ SignalStrengthData::SignalStrengthData()
         receiver_constant_db_ = kReceiverConstantPrf64Db;
 }
 
-void SignalStrengthData::_SetFirstPathValues(const signal_strength_t& signalStrength) {
+void SignalStrengthData::SetFirstPathValues(const signal_strength_t& signalStrength) {
     first_path_amplitude_1_ = signalStrength.first_path_amplitude_1;
     first_path_amplitude_2_ = signalStrength.first_path_amplitude_2;
     first_path_amplitude_3_ = signalStrength.first_path_amplitude_3;
@@ -44,25 +44,25 @@ void SignalStrengthData::_SetFirstPathValues(const signal_strength_t& signalStre
 }
 
 void SignalStrengthData::UpdateData(signal_strength_t signalStrength) {
-    _SetFirstPathValues(signalStrength);
+    SetFirstPathValues(signalStrength);
     if (static_cast<int16_t>(signalStrength.channel_impulse_response_power) > 0)
         cir_power_ = signalStrength.channel_impulse_response_power;
 }
 
-void SignalStrengthData::_UpdateFromReport(const signal_strength_t& signalStrength) {
-    _SetFirstPathValues(signalStrength);
+void SignalStrengthData::UpdateFromReport(const signal_strength_t& signalStrength) {
+    SetFirstPathValues(signalStrength);
     if (signalStrength.channel_impulse_response_power != 0)
         cir_power_ = signalStrength.channel_impulse_response_power;
 }
 
 void SignalStrengthData::UpdateData(const derazud_anchor_rpt_item_t* item) {
     if (item != nullptr)
-        _UpdateFromReport(item->header.signal_strength);
+        UpdateFromReport(item->header.signal_strength);
 }
 
 void SignalStrengthData::UpdateData(const derazud_usb_anchor_rpt_t* report) {
     if (report != nullptr)
-        _UpdateFromReport(report->signal_strength);
+        UpdateFromReport(report->signal_strength);
 }
 
 void SignalStrengthData::UpdateData(int firstPathAmplitude1, int firstPathAmplitude2, int firstPathAmplitude3,

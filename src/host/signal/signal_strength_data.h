@@ -38,9 +38,9 @@ class SignalStrengthData {
     double GetReceiverConstant() const { return receiver_constant_db_; }
 
   private:
-    void _SetFirstPathValues(const signal_strength_t& signalStrength);
+    void SetFirstPathValues(const signal_strength_t& signalStrength);
     // Report records: the CIR power is taken when non-zero, as unsigned.
-    void _UpdateFromReport(const signal_strength_t& signalStrength);
+    void UpdateFromReport(const signal_strength_t& signalStrength);
 
     uint32_t first_path_amplitude_1_;
     uint32_t first_path_amplitude_2_;

@@ -33,8 +33,8 @@ QByteArray CBinVersion1FirmwareState::GetCBinFooter(RezedorEvoderevEdar* file) {
     return footer;
 }
 
-bool CBinVersion1FirmwareState::_ReadFooterField(RezedorEvoderevEdar* file, int offset, int length,
-                                                 QByteArray* field) {
+bool CBinVersion1FirmwareState::ReadFooterField(RezedorEvoderevEdar* file, int offset, int length,
+                                                QByteArray* field) {
     QByteArray footer = GetCBinFooter(file);
     if (footer.size() != CBIN_FOOTER_SIZE) {
         return false;
@@ -49,7 +49,7 @@ bool CBinVersion1FirmwareState::_ReadFooterField(RezedorEvoderevEdar* file, int 
 
 uint32_t CBinVersion1FirmwareState::GetWrapperVersion(RezedorEvoderevEdar* file) {
     QByteArray field;
-    if (!_ReadFooterField(file, CBIN_WRAPPER_VERSION_OFFSET, 2, &field)) {
+    if (!ReadFooterField(file, CBIN_WRAPPER_VERSION_OFFSET, 2, &field)) {
         return 0xFFFFFFFF;
     }
     return wire::read_be16(Bytes(field));
@@ -57,7 +57,7 @@ uint32_t CBinVersion1FirmwareState::GetWrapperVersion(RezedorEvoderevEdar* file)
 
 std::string CBinVersion1FirmwareState::GetVersionString(RezedorEvoderevEdar* file) {
     QByteArray field;
-    if (!_ReadFooterField(file, CBIN_VERSION_OFFSET, 6, &field)) {
+    if (!ReadFooterField(file, CBIN_VERSION_OFFSET, 6, &field)) {
         return std::string();
     }
     const uint8_t* bytes = Bytes(field);
@@ -83,7 +83,7 @@ std::string CBinVersion1FirmwareState::GetVersionString(RezedorEvoderevEdar* fil
 
 uint32_t CBinVersion1FirmwareState::GetVersionNumber(RezedorEvoderevEdar* file) {
     QByteArray field;
-    if (!_ReadFooterField(file, CBIN_VERSION_OFFSET, 4, &field)) {
+    if (!ReadFooterField(file, CBIN_VERSION_OFFSET, 4, &field)) {
         return 0xFFFFFFFF;
     }
     return wire::read_be32(Bytes(field));
@@ -91,7 +91,7 @@ uint32_t CBinVersion1FirmwareState::GetVersionNumber(RezedorEvoderevEdar* file) 
 
 uint32_t CBinVersion1FirmwareState::GetTargetHardware(RezedorEvoderevEdar* file) {
     QByteArray field;
-    if (!_ReadFooterField(file, CBIN_TARGET_HARDWARE_OFFSET, 2, &field)) {
+    if (!ReadFooterField(file, CBIN_TARGET_HARDWARE_OFFSET, 2, &field)) {
         return 0xFFFFFFFF;
     }
     return SerialNumber_Create(Bytes(field)[0], Bytes(field)[1], 0);
@@ -108,6 +108,6 @@ QByteArray CBinVersion1FirmwareState::GetFirmware(RezedorEvoderevEdar* file) {
 
 QByteArray CBinVersion1FirmwareState::GetSha1Hash(RezedorEvoderevEdar* file) {
     QByteArray field;
-    _ReadFooterField(file, CBIN_SHA1_OFFSET, CBIN_SHA1_SIZE, &field);
+    ReadFooterField(file, CBIN_SHA1_OFFSET, CBIN_SHA1_SIZE, &field);
     return field.size() == CBIN_SHA1_SIZE ? field : QByteArray();
 }

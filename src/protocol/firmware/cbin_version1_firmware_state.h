@@ -55,5 +55,5 @@ class CBinVersion1FirmwareState : public RezedorEvoderevEdarState {
   private:
     // `length` footer bytes at `offset`, read through a QBuffer; false when
     // the footer is missing.
-    bool _ReadFooterField(RezedorEvoderevEdar* file, int offset, int length, QByteArray* field);
+    bool ReadFooterField(RezedorEvoderevEdar* file, int offset, int length, QByteArray* field);
 };

@@ -68,13 +68,13 @@ void RezedorEvoderevEdarState::LoadFile(RezedorEvoderevEdar* file) {
     qfile->seek(0);
     if (footer.size() != CBIN_FOOTER_SIZE ||
         std::memcmp(footer.constData(), CBIN_MAGIC, sizeof(CBIN_MAGIC)) != 0) {
-        _LoadRawImage(file, qfile);
+        LoadRawImage(file, qfile);
     } else {
-        _LoadWrappedImage(file, qfile, footer);
+        LoadWrappedImage(file, qfile, footer);
     }
 }
 
-void RezedorEvoderevEdarState::_LoadRawImage(RezedorEvoderevEdar* file, QFile* qfile) {
+void RezedorEvoderevEdarState::LoadRawImage(RezedorEvoderevEdar* file, QFile* qfile) {
     QByteArray image;
     if (!ReadWholeFile(qfile, &image)) {
         file->ChangeState(NullFirmwareFileState::Instance());
@@ -91,8 +91,8 @@ void RezedorEvoderevEdarState::_LoadRawImage(RezedorEvoderevEdar* file, QFile* q
     file->target_hardware_ = row->second.target_hardware_code;
 }
 
-void RezedorEvoderevEdarState::_LoadWrappedImage(RezedorEvoderevEdar* file, QFile* qfile,
-                                                 const QByteArray& footer) {
+void RezedorEvoderevEdarState::LoadWrappedImage(RezedorEvoderevEdar* file, QFile* qfile,
+                                                const QByteArray& footer) {
     const uint16_t wrapper_version =
         wire::read_be16(reinterpret_cast<const uint8_t*>(footer.constData()) + CBIN_WRAPPER_VERSION_OFFSET);
     std::printf("CBin Version: %hu\n", wrapper_version);

@@ -48,6 +48,6 @@ class RezedorEvoderevEdarState {
     static QString Sha1Text(const QByteArray& sha1);
 
   private:
-    void _LoadRawImage(RezedorEvoderevEdar* file, QFile* qfile);
-    void _LoadWrappedImage(RezedorEvoderevEdar* file, QFile* qfile, const QByteArray& footer);
+    void LoadRawImage(RezedorEvoderevEdar* file, QFile* qfile);
+    void LoadWrappedImage(RezedorEvoderevEdar* file, QFile* qfile, const QByteArray& footer);
 };

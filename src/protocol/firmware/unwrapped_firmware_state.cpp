@@ -44,7 +44,7 @@ UnwrappedFirmwareState* UnwrappedFirmwareState::Instance() {
     return instance_;
 }
 
-const FIRMWARE_DETAILS_T* UnwrappedFirmwareState::_FindRow(RezedorEvoderevEdar* file) {
+const FIRMWARE_DETAILS_T* UnwrappedFirmwareState::FindRow(RezedorEvoderevEdar* file) {
     const auto row = hash_to_release_str_map.find(Sha1Text(GetSha1Hash(file)));
     return row == hash_to_release_str_map.end() ? nullptr : &row->second;
 }
@@ -54,17 +54,17 @@ uint32_t UnwrappedFirmwareState::GetWrapperVersion(RezedorEvoderevEdar*) {
 }
 
 std::string UnwrappedFirmwareState::GetVersionString(RezedorEvoderevEdar* file) {
-    const FIRMWARE_DETAILS_T* row = _FindRow(file);
+    const FIRMWARE_DETAILS_T* row = FindRow(file);
     return row != nullptr ? row->release_text : std::string();
 }
 
 uint32_t UnwrappedFirmwareState::GetVersionNumber(RezedorEvoderevEdar* file) {
-    const FIRMWARE_DETAILS_T* row = _FindRow(file);
+    const FIRMWARE_DETAILS_T* row = FindRow(file);
     return row != nullptr ? row->version_number : 0xFFFFFFFF;
 }
 
 uint32_t UnwrappedFirmwareState::GetTargetHardware(RezedorEvoderevEdar* file) {
-    const FIRMWARE_DETAILS_T* row = _FindRow(file);
+    const FIRMWARE_DETAILS_T* row = FindRow(file);
     return row != nullptr ? row->target_hardware_code : 0xFFFFFFFF;
 }
 

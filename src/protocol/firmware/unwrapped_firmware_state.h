@@ -36,5 +36,5 @@ class UnwrappedFirmwareState : public RezedorEvoderevEdarState {
   private:
     // The table row of the file as it is now; null when its bytes no longer
     // match any row (the file changed on disk or went away).
-    const FIRMWARE_DETAILS_T* _FindRow(RezedorEvoderevEdar* file);
+    const FIRMWARE_DETAILS_T* FindRow(RezedorEvoderevEdar* file);
 };

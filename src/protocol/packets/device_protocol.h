@@ -80,7 +80,8 @@ constexpr uint8_t kEthernetSspFrame = 0x12;
 constexpr uint8_t kEthernetConfig = 0x13;
 constexpr uint8_t kEthernetConfigVersion = 2;
 
-// Encoded sizes in bytes.
+// Encoded sizes in bytes. A device command encodes as many bytes as its
+// length byte says, except CmdSelectDeviceAddr (see above).
 constexpr int kSspCmdSize = 2;
 constexpr int kSspCmdStartSyncSize = 13;
 constexpr int kSspCmdGetGntSize = 6;
@@ -92,17 +93,17 @@ constexpr int kSspCmdStopSyncSize = 2;
 constexpr int kBridgeSerialNumberQuerySize = 2;
 constexpr int kBridgeSerialNumberAnswerSize = 5;
 
-constexpr int kCmdLedControlSize = 11;
-constexpr int kCmdSetDeviceAddrSize = 8;
+constexpr int kCmdLedControlSize = kCmdLedControlLen;
+constexpr int kCmdSetDeviceAddrSize = kCmdSetDeviceAddrLen;
 constexpr int kCmdSelectDeviceAddrSize = 2;
-constexpr int kCmdTransmitSize = 12;
-constexpr int kCmdReceiveSize = 14;
-constexpr int kCmdSetRfSettingsSize = 20;
-constexpr int kCmdResetDeviceSize = 6;
-constexpr int kCmdSetCollectorPacketsSize = 2;
-constexpr int kCmdSetAnchorReportSizeSize = 4;
-constexpr int kCmdSetMpuConfigSize = 7;
-constexpr int kCmdSetUserdataSizeSize = 4;
+constexpr int kCmdTransmitSize = kCmdTransmitLen;
+constexpr int kCmdReceiveSize = kCmdReceiveLen;
+constexpr int kCmdSetRfSettingsSize = kCmdSetRfSettingsLen;
+constexpr int kCmdResetDeviceSize = kCmdResetDeviceLen;
+constexpr int kCmdSetCollectorPacketsSize = kCmdSetCollectorPacketsLen;
+constexpr int kCmdSetAnchorReportSizeSize = kCmdSetAnchorReportSizeLen;
+constexpr int kCmdSetMpuConfigSize = kCmdSetMpuConfigLen;
+constexpr int kCmdSetUserdataSizeSize = kCmdSetUserdataSizeLen;
 constexpr int kCmdAnnounceRequestSize = 7;
 constexpr int kCmdSplitSyncSize = 12;
 

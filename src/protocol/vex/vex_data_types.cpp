@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/device_time.h"
+#include "base/saturating_conversion.h"
 
 vex_data_tick_t VexDataTick_FromSyncPacket(const packet_sync_t& sync, uint32_t serial_number) {
     vex_data_tick_t tick{};
@@ -107,24 +108,6 @@ bool VexDataConfig_Read(const VexDataItem& item, QJsonObject* config) {
 }
 
 #pragma GCC diagnostic pop
-
-namespace {
-
-// No out-of-range float-to-int conversion: saturate, and NaN gives 0.
-int32_t TruncateToInt32(double value) {
-    if (std::isnan(value)) {
-        return 0;
-    }
-    if (value >= static_cast<double>(std::numeric_limits<int32_t>::max())) {
-        return std::numeric_limits<int32_t>::max();
-    }
-    if (value <= static_cast<double>(std::numeric_limits<int32_t>::min())) {
-        return std::numeric_limits<int32_t>::min();
-    }
-    return static_cast<int32_t>(value);
-}
-
-}  // namespace
 
 int32_t VexData_MetresToMillimetres(double metres) {
     return TruncateToInt32(metres * 1000.0);

@@ -48,7 +48,7 @@ void VexPacket::_CopyVexPacket(const VexPacket& other) {
     items_size_ = items_size;
 }
 
-bool VexPacket::_AppendItem(std::shared_ptr<const VexDataItem> item) {
+bool VexPacket::AppendItem(std::shared_ptr<const VexDataItem> item) {
     {
         AnnotatedMutexLocker lock(&mutex_);
         if (kHeaderSize + items_size_ + item->GetSize() <= kMaxPacketSize) {
@@ -67,11 +67,11 @@ bool VexPacket::AddDataItem(VexDataItem* item) {
     if (item == nullptr) {
         return false;
     }
-    return _AppendItem(std::shared_ptr<const VexDataItem>(item));
+    return AppendItem(std::shared_ptr<const VexDataItem>(item));
 }
 
 bool VexPacket::AddDataItem(uint16_t type, uint16_t size, const void* data) {
-    return _AppendItem(std::make_shared<const VexDataItem>(type, size, data));
+    return AppendItem(std::make_shared<const VexDataItem>(type, size, data));
 }
 
 void VexPacket::ClearDataItems() {

@@ -61,7 +61,7 @@ class VexPacket {
 
   private:
     void _CopyVexPacket(const VexPacket& other);
-    bool _AppendItem(std::shared_ptr<const VexDataItem> item);
+    bool AppendItem(std::shared_ptr<const VexDataItem> item);
 
     uint32_t serial_number_;
     // Atomic because a packet published from two threads at once is stamped by both.

@@ -80,10 +80,10 @@ void VexTransmitter::_Init(const QString& group, uint16_t port, uint8_t ttl, con
                 &VexTransmitter::_UpdateNetworkInterface);
         slots_connected_ = true;
     }
-    _ApplyTtl();
+    ApplyTtl();
 }
 
-void VexTransmitter::_ApplyTtl() {
+void VexTransmitter::ApplyTtl() {
     if (socket_) {
         socket_->setSocketOption(QAbstractSocket::MulticastTtlOption, static_cast<int>(ttl_.load()));
     }
@@ -120,10 +120,10 @@ void VexTransmitter::SetTtl(uint8_t ttl) {
     // any moment, so another thread hands the change over instead of
     // touching the socket itself.
     if (QThread::currentThread() == thread()) {
-        _ApplyTtl();
+        ApplyTtl();
     } else {
         QMetaObject::invokeMethod(
-            this, [this] { _ApplyTtl(); }, Qt::QueuedConnection);
+            this, [this] { ApplyTtl(); }, Qt::QueuedConnection);
     }
 }
 

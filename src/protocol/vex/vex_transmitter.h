@@ -50,7 +50,7 @@ class VexTransmitter : public QObject {
 
   private:
     void _Init(const QString& group, uint16_t port, uint8_t ttl, const QNetworkInterface& iface);
-    void _ApplyTtl();
+    void ApplyTtl();
 
     QPointer<QUdpSocket> socket_;
     QHostAddress group_;

@@ -21,7 +21,7 @@ class ClockedScheduler : public RfScheduler {
     int64_t now_ms = 1000;
 
   protected:
-    int64_t _CurrentTimeMs() const override { return now_ms; }
+    int64_t CurrentTimeMs() const override { return now_ms; }
 };
 
 // Checks the table's invariants after every operation that must keep them.
