@@ -33,6 +33,9 @@ class UsbLink : public NodeLink {
     bool WaitForBytesWritten(int msecs) override;
     bool WaitForReadyRead(int msecs) override;
 
+    // Failed opens over all serial links, modulo 256.
+    static uint8_t GetOpenFailureCount() { return __open_failures.load(); }
+
   public slots:
     void Run() override;
     void PublishData(QByteArray payload) override;

@@ -1,0 +1,68 @@
+#pragma once
+// What the threaded link tests share: spinning the test thread's event loop
+// until a condition holds (bounded), counting a link's DeviceConnected, and
+// reading the items a recorder holds.
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "host/devices/node_link.h"
+#include "host/devices/vex_input_publisher.h"
+
+namespace link_test {
+
+using namespace std::chrono_literals;
+
+// Generous: CI may be a loaded two-core machine running sanitizers.
+constexpr auto kWait = 15s;
+constexpr unsigned long kJoinMs = 5000;
+
+// Runs the calling thread's event loop (deferred deletions of finished
+// threads, queued calls) until the condition holds or the bound passes.
+inline bool SpinUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = kWait) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return true;
+}
+
+// Counts DeviceConnected of a link, whatever thread emits it.
+inline std::shared_ptr<std::atomic<int>> CountConnections(NodeLink* link) {
+    auto count = std::make_shared<std::atomic<int>>(0);
+    QObject::connect(
+        link, &NodeLink::DeviceConnected, link, [count](NodeLink*) { count->fetch_add(1); },
+        Qt::DirectConnection);
+    return count;
+}
+
+struct Item {
+    uint32_t packet_serial;
+    uint16_t type;
+    std::vector<uint8_t> payload;
+};
+
+inline std::vector<Item> ItemsOf(const VexPacketRecorder& recorder) {
+    std::vector<Item> items;
+    for (const VexPacket& packet : recorder.Packets()) {
+        for (const auto& item : packet.GetDataItems()) {
+            const uint8_t* data = item->GetData();
+            items.push_back(
+                {packet.GetSerialNumber(), item->GetType(),
+                 data ? std::vector<uint8_t>(data, data + item->GetDataSize()) : std::vector<uint8_t>()});
+        }
+    }
+    return items;
+}
+
+}  // namespace link_test
