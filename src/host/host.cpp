@@ -7,14 +7,27 @@
 #include <QNetworkInterface>
 #include <QSet>
 #include <QtDebug>
+#include <algorithm>
 #include <cstdio>
 
+#include "base/thread_annotations.h"
 #include "config/flat_settings_interface.h"
 #include "config/settings.h"
+#include "host/devices/configuration_server.h"
+#include "host/devices/dw_node.h"
+#include "host/devices/ethernet_link.h"
+#include "host/devices/node_link.h"
+#include "host/devices/usb_link.h"
+#include "host/dpu/backlink.h"
+#include "host/dpu/dpu.h"
 
 Host* Host::__instance = nullptr;
 
 static const char* const application_version_ = "2.0.0";
+// The device configuration stream: fixed group and port, only the interface
+// comes from the settings.
+static const char* const configuration_group_ = "239.255.76.67";
+static const quint16 configuration_port_ = 7670;
 
 static qint64 NowMs() {
     return QDateTime::currentMSecsSinceEpoch();
@@ -81,10 +94,70 @@ bool Host::StartHost() {
         return false;
     }
     InitializeRfScheduler(budget);
-    // The node registry, the location engine, the device links, the Backlink
-    // and the configuration server are built here once they exist; until then
-    // the host does not count as started.
-    return false;
+
+    if (dpu_.isNull()) {
+        dpu_ = new Dpu(nullptr);
+        dpu_->SetEnabledCheck([] { return Host::Instance()->IsEnabled(); });
+    }
+    // The USB links first exist without their threads: should the engine
+    // refuse its configuration, they are deleted again here (no thread of
+    // theirs ever ran), instead of piling up beside the next start's.
+    const QStringList ports = GetListOfSerialPorts();
+    std::vector<QPointer<NodeLink>> usb_links;
+    for (int i = 0; i < ports.size(); ++i)
+        usb_links.push_back(new UsbLink());
+    if (!dpu_->Init(usb_links, node_manager_, rf_scheduler_, budget)) {
+        for (const QPointer<NodeLink>& link : usb_links)
+            delete link.data();
+        printf("DPU: error in config file\n");
+        fflush(stdout);
+        // Queued: the stop request runs once this start has released the mutex.
+        QMetaObject::invokeMethod(this, &Host::SignalHostShutdown, Qt::QueuedConnection);
+        return false;
+    }
+
+    backlink_thread_ = WorkerThread();
+    {
+        AnnotatedMutexLocker getters(&getters_mutex_);
+        backlink_ = new Backlink(dpu_, nullptr);
+    }
+    streams_ = backlink_->GetStreams();
+    backlink_thread_ = WorkerThread::Create(backlink_.data(), &Backlink::Run, &Backlink::QuitThreadSignal,
+                                            &Backlink::Shutdown, "Backlink");
+    backlink_thread_.Start();
+
+    for (size_t i = 0; i < usb_links.size(); ++i) {
+        WorkerThread thread;
+        if (PrepareLink(usb_links[i].data(), ports.at(static_cast<int>(i)), &thread)) {
+            links_.append(usb_links[i]);
+            link_threads_.append(thread);
+        }
+    }
+    InitializeConfigurationServer();
+    for (const WorkerThread& thread : link_threads_)
+        thread.Start();
+    connect(configuration_server_.data(), &ConfigurationServer::SignalEthernetAnnounceReceived, this,
+            &Host::EthernetAnnounceReceived);
+    configuration_server_thread_.Start();
+
+    started_.store(true);
+    qDebug("host started");
+    restart_timer_.stop();
+    return true;
+}
+
+bool Host::PrepareLink(NodeLink* link, const QString& portName, WorkerThread* thread) {
+    if (!link->Init(node_manager_, streams_, portName)) {
+        delete link;
+        return false;
+    }
+    *thread =
+        WorkerThread::Create(link, &NodeLink::Run, &NodeLink::QuitThread, &NodeLink::Shutdown, portName);
+    if (thread->IsEmpty()) {
+        delete link;
+        return false;
+    }
+    return true;
 }
 
 bool Host::DelayedStartHost() {
@@ -139,9 +212,23 @@ bool Host::AnyNetworkInterfaceIsInvalid() {
 }
 
 void Host::InitializeRfScheduler(RfSchedulerSettings budget) {
-    rf_scheduler_ = std::make_shared<RfScheduler>(20.0);
-    rf_scheduler_->UpdateSyncPeriod(budget.GetLocationCycle());
+    auto scheduler = std::make_shared<RfScheduler>(20.0);
+    scheduler->UpdateSyncPeriod(budget.GetLocationCycle());
+    auto registry = std::make_shared<NodeManager>();
+    // Network time units to whole milliseconds.
+    const uint32_t sync_period_ms = static_cast<uint32_t>(scheduler->GetSyncPeriod() * 0.0010256);
+    registry->Init(Settings::GlobalSettings(), sync_period_ms);
+    {
+        AnnotatedMutexLocker getters(&getters_mutex_);
+        rf_scheduler_ = scheduler;
+        node_manager_ = registry;
+    }
+
     const uint cycle = budget.GetLocationCycle();
+    const std::shared_ptr<DwNode> master = node_manager_->GetPrimaryMaster();
+    if (master)
+        rf_scheduler_->RequestTimeSlot(master->GetSerialNumber(),
+                                       budget.GetSlottime(RfSchedulerSettings::kSlotSync), cycle);
     rf_scheduler_->RequestTimeSlot(RfScheduler::kAnnouncementOwner,
                                    budget.GetSlottime(RfSchedulerSettings::kSlotAnnouncement), cycle);
     ReserveAnchorSlots(budget.GetSlottime(RfSchedulerSettings::kSlotAnchorReport), cycle);
@@ -157,6 +244,17 @@ void Host::ReserveAnchorSlots(uint slotLength, uint cycle) {
         if (anchor->GetEnabled() && anchor->IsWireless())
             rf_scheduler_->RequestTimeSlot_FromEnd(anchor->GetSerialNumber(), slotLength, cycle);
     }
+}
+
+void Host::InitializeConfigurationServer() {
+    const std::string name =
+        FlatSettingsInterface(Settings::GlobalSettings()).GetConfigSocketSettings().GetNetworkIface();
+    configuration_server_ =
+        new ConfigurationServer(configuration_group_, configuration_port_,
+                                QNetworkInterface::interfaceFromName(QString::fromStdString(name)), nullptr);
+    configuration_server_thread_ = WorkerThread::Create(
+        configuration_server_.data(), &ConfigurationServer::Run, &ConfigurationServer::QuitThread,
+        &ConfigurationServer::Shutdown, "ConfigurationServer");
 }
 
 void Host::CancelDelayedStart() {
@@ -181,23 +279,110 @@ void Host::Shutdown() {
         return;
     }
     CancelDelayedStart();
-    restart_timer_.blockSignals(false);
     stopping_.store(true);
     printf("host shutting down...\n");
     fflush(stdout);
+
+    // Threads that ended since the last stop need no waiting at exit.
+    stopped_threads_.erase(std::remove_if(stopped_threads_.begin(), stopped_threads_.end(),
+                                          [](const WorkerThread& thread) { return thread.IsFinished(); }),
+                           stopped_threads_.end());
+    if (!configuration_server_.isNull()) {
+        configuration_server_thread_.RequestStop();
+        stopped_threads_.push_back(configuration_server_thread_);
+        configuration_server_ = nullptr;
+        configuration_server_thread_ = WorkerThread();
+    }
+    if (!dpu_.isNull()) {
+        dpu_->ResetNetwork();
+        printf("Master Deconfigured.\n");
+        fflush(stdout);
+    }
+    if (!backlink_.isNull()) {
+        // Detaches the engine before it returns, so the engine can go below.
+        backlink_thread_.RequestStop();
+        AnnotatedMutexLocker getters(&getters_mutex_);
+        backlink_ = nullptr;
+    }
+    if (!backlink_thread_.IsEmpty())
+        stopped_threads_.push_back(backlink_thread_);
+    streams_.reset();
+    for (const WorkerThread& thread : link_threads_) {
+        thread.RequestStop();
+        stopped_threads_.push_back(thread);
+    }
+    links_.clear();
+    link_threads_.clear();
+    backlink_thread_ = WorkerThread();
+    {
+        AnnotatedMutexLocker getters(&getters_mutex_);
+        node_manager_.reset();
+    }
+    if (!dpu_.isNull()) {
+        delete dpu_.data();
+        dpu_ = nullptr;
+    }
     last_stop_time_.store(NowMs());
     started_.store(false);
     stopping_.store(false);
 }
 
+void Host::EthernetAnnounceReceived(ethernet_announce_t announce, QString src_addr, quint16 src_port) {
+    QMutexLocker locker(&mutex_);
+    if (stopping_.load() || dpu_.isNull() || !node_manager_ || !streams_)
+        return;
+    const std::shared_ptr<DwNode> node = node_manager_->FindNodeBySerialNumber(announce.serial_number);
+    if (!node || node->IsNullNode() || node->IsAlienNode())
+        return;
+    const QString port_name = QString("udpm://%1:%2").arg(src_addr).arg(src_port);
+    const QPointer<NodeLink> old_link = node->GetNodeLink();
+    if (!old_link.isNull() && QString::fromStdString(old_link->GetPortName()) == port_name)
+        return;
+
+    const FlatSettingsInterface settings(Settings::GlobalSettings());
+    const QString iface = QString::fromStdString(settings.GetInputNetworkInterface());
+    auto* link = new EthernetLink();
+    link->SetNetworkInterface(iface, VlanForInterface(iface));
+    link->SetLocalPort(settings.GetInputUdpPort());
+    link->SetLocalAddress(QHostAddress(QString::fromStdString(settings.GetInputUdpAddress())));
+    link->SetSerialNumber(announce.serial_number);
+    WorkerThread thread;
+    if (!PrepareLink(link, port_name, &thread))
+        return;
+    links_.append(link);
+    link_threads_.append(thread);
+    connect(link, &NodeLink::DeviceConnected, dpu_.data(),
+            static_cast<void (Dpu::*)(NodeLink*)>(&Dpu::InitializeNetwork));
+    if (!old_link.isNull())
+        old_link->Shutdown();
+    thread.Start();
+    node->SetNodeLink(link);
+}
+
+std::shared_ptr<NodeManager> Host::GetNodeManager() {
+    AnnotatedMutexLocker getters(&getters_mutex_);
+    return node_manager_;
+}
+
+QPointer<Backlink> Host::GetBacklink() {
+    AnnotatedMutexLocker getters(&getters_mutex_);
+    return backlink_;
+}
+
+std::shared_ptr<RfScheduler> Host::GetRfScheduler() {
+    AnnotatedMutexLocker getters(&getters_mutex_);
+    return rf_scheduler_;
+}
+
 bool Host::WaitForStoppedThreads(QDeadlineTimer deadline) {
-    QVector<QPointer<QThread>> threads;
+    std::vector<WorkerThread> threads;
     {
         QMutexLocker locker(&mutex_);
         threads = stopped_threads_;
     }
-    for (const QPointer<QThread>& thread : threads) {
-        if (!thread.isNull() && !thread->wait(deadline))
+    for (const WorkerThread& thread : threads) {
+        const qint64 left = std::max<qint64>(deadline.remainingTime(), 0);
+        if (!thread.Join(static_cast<unsigned long>(left)))
             return false;
     }
     return true;

@@ -14,6 +14,7 @@
 #include "config/config_file_loader.h"
 #include "config/config_read.h"
 #include "config/settings.h"
+#include "host/devices/configuration_server.h"
 #include "host/host.h"
 #include "protocol/packets/ethernet_announce_packet.h"
 #include "protocol/reports/derazud_command.h"

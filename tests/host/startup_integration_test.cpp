@@ -226,15 +226,27 @@ class StartupRunTest : public ::testing::Test {
     QByteArray config_text_;
 };
 
-// The shut-down ends with the wait for the host thread, after the empty line a
-// signal prints.
+// Positions of the lines in the output, in the order given; npos for a line
+// missing or out of order.
+std::vector<size_t> Positions(const std::string& output, const std::vector<std::string>& lines) {
+    std::vector<size_t> positions;
+    size_t from = 0;
+    for (const std::string& line : lines) {
+        const size_t at = from == std::string::npos ? std::string::npos : output.find(line, from);
+        positions.push_back(at);
+        from = at == std::string::npos ? at : at + line.size();
+    }
+    return positions;
+}
+
+// A started host that a signal stops: the empty line of the signal, then the
+// host's shut-down, then the wait for the host thread.
 void ExpectSignalShutDown(const std::string& output) {
-    const size_t empty_line = output.find("\n\n");
-    ASSERT_NE(empty_line, std::string::npos) << output;
-    const std::string ending = "Waiting for the host thread to finish...\n";
-    ASSERT_GE(output.size(), ending.size());
-    EXPECT_EQ(output.substr(output.size() - ending.size()), ending) << output;
-    EXPECT_LT(empty_line, output.size() - ending.size());
+    const std::vector<std::string> lines = {"host started\n", "\n", "host shutting down...\n",
+                                            "Master Deconfigured.\n",
+                                            "Waiting for the host thread to finish...\n"};
+    for (size_t at : Positions(output, lines))
+        EXPECT_NE(at, std::string::npos) << output;
 }
 
 TEST_F(StartupRunTest, SigtermDuringTheLoopShutsDownCleanly) {
@@ -264,12 +276,32 @@ TEST_F(StartupRunTest, QuitTimerEndsTheRun) {
     ServerProcess server({"--host-only", "--time", "1", "--config", config_path_});
     ASSERT_TRUE(server.Started());
     EXPECT_EQ(server.Finish(), 0) << server.Output();
-    EXPECT_NE(server.Output().find("Main: Setting up Timer To Shutdown Network after 1 seconds\n"),
-              std::string::npos)
-        << server.Output();
+    const std::vector<std::string> lines = {"initializing the host...\n",
+                                            "host started\n",
+                                            "Main: Setting up Timer To Shutdown Network after 1 seconds\n",
+                                            "host shutting down...\n",
+                                            "Master Deconfigured.\n",
+                                            "Waiting for the host thread to finish...\n"};
+    for (size_t at : Positions(server.Output(), lines))
+        EXPECT_NE(at, std::string::npos) << server.Output();
+    // No signal, no empty line.
     EXPECT_EQ(server.Output().find("\n\n"), std::string::npos) << server.Output();
-    const std::string ending = "Waiting for the host thread to finish...\n";
-    EXPECT_EQ(server.Output().substr(server.Output().size() - ending.size()), ending) << server.Output();
+}
+
+TEST_F(StartupRunTest, GuiAndHostRunTogetherUntilTheQuitTimer) {
+    ServerProcess::Options options;
+    options.environment_changes = {"QT_QPA_PLATFORM=offscreen"};
+    ServerProcess server({"-t", "1", "-c", config_path_}, options);
+    ASSERT_TRUE(server.Started());
+    EXPECT_EQ(server.Finish(), 0) << server.Output();
+    // The host's debug lines ("host started") go to the message window while it exists.
+    const std::vector<std::string> lines = {"main: initializing GUI...\n", "initializing the host...\n",
+                                            "Main: Setting up Timer To Shutdown Network after 1 seconds\n",
+                                            "host shutting down...\n",
+                                            "Waiting for the host thread to finish...\n"};
+    for (size_t at : Positions(server.Output(), lines))
+        EXPECT_NE(at, std::string::npos) << server.Output();
+    EXPECT_EQ(server.Output().find("host started"), std::string::npos) << server.Output();
 }
 
 TEST_F(StartupRunTest, GuiRunsOnTheOffscreenPlatformUntilTheQuitTimer) {
