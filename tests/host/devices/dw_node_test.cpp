@@ -48,6 +48,10 @@ class NodeLinkProbe : public NodeLink {
             this, &NodeLink::DataToPublish, this, [this](QByteArray data) { sent.push_back(data); },
             Qt::DirectConnection);
     }
+    std::string GetPortName() const override { return "probe"; }
+    bool WaitForBytesWritten(int) override { return true; }
+    bool WaitForReadyRead(int) override { return false; }
+    void PublishData(QByteArray) override {}
     std::vector<QByteArray> sent;
 };
 
