@@ -59,6 +59,11 @@ class Host : public QObject {
     void SetEnabled(bool enabled) { enabled_.store(enabled); }
     bool IsEnabled() const { return enabled_.load(); }
     bool IsStarted() const { return started_.load(); }
+    // A start put off by the hold-off is waiting on the restart timer. In the
+    // Host's thread only.
+    bool IsDelayedStartPending() const {
+        return restart_timer_.isActive() && !restart_timer_.signalsBlocked();
+    }
 
     // Emits the start request; always true.
     bool SetupHost();

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "support/loopback_streams.h"
+#include "support/site_config.h"
 
 extern char** environ;
 
@@ -202,17 +202,11 @@ class StartupRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(directory_.isValid());
-        QFile source(VORAV_SOURCE_DIR "/default.cfg");
-        ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-        QByteArray text = source.readAll();
-        text.replace("239.255.76.67", ProcessMulticastGroup().toUtf8());
-        ASSERT_EQ(text.count("\"port\": 7667"), 2);
-        text.replace("\"port\": 7667", "\"port\": 44230");
-        config_path_ = directory_.filePath("site.cfg").toStdString();
+        config_path_ = WriteSiteConfig(directory_, 44230);
+        ASSERT_FALSE(config_path_.empty());
         QFile config(QString::fromStdString(config_path_));
-        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-        ASSERT_EQ(config.write(text), text.size());
-        config_text_ = text;
+        ASSERT_TRUE(config.open(QIODevice::ReadOnly));
+        config_text_ = config.readAll();
     }
 
     void TearDown() override {
