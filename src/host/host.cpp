@@ -273,6 +273,16 @@ void Host::CancelDelayedStart() {
 }
 
 void Host::Shutdown() {
+    QThread* own_thread = thread();
+    if (own_thread != QThread::currentThread() && own_thread->isRunning()) {
+        // The quit-time stop, from the main thread: it runs in the Host's thread,
+        // like every stop after start-up, so that what the Host made there
+        // (the location engine of a restart with its timers) is not torn down
+        // under that thread's running event loop. Blocking, so the host is
+        // stopped when aboutToQuit() returns.
+        QMetaObject::invokeMethod(this, &Host::Shutdown, Qt::BlockingQueuedConnection);
+        return;
+    }
     QMutexLocker locker(&mutex_);
     if (stopping_.load() || !started_.load()) {
         CancelDelayedStart();
@@ -319,7 +329,12 @@ void Host::Shutdown() {
         node_manager_.reset();
     }
     if (!dpu_.isNull()) {
-        delete dpu_.data();
+        // An engine of another thread (the first start's, made in the main
+        // thread) is deleted by that thread's event loop, never under it.
+        if (dpu_->thread() == QThread::currentThread())
+            delete dpu_.data();
+        else
+            dpu_->deleteLater();
         dpu_ = nullptr;
     }
     last_stop_time_.store(NowMs());

@@ -14,9 +14,11 @@
 // Threads: the first start runs in the main thread (start-up calls
 // SetupHost() while the Host still lives there); start-up then moves the Host
 // and its restart timer into the host thread, where later starts, stop
-// requests and Ethernet announces run. The quit-time Shutdown() runs in the
-// main thread (a direct connection from aboutToQuit()). StartHost() and
-// Shutdown() hold mutex_ for their whole run.
+// requests and Ethernet announces run. The quit-time Shutdown() is called in
+// the main thread (a direct connection from aboutToQuit()) and, while the
+// host thread runs, carried out there with the main thread waiting for it.
+// StartHost() and Shutdown() hold mutex_ for their whole run; the main thread
+// never takes it after start-up, so it never waits for a start or stop.
 
 #include <QDeadlineTimer>
 #include <QMutex>

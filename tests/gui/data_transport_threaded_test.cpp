@@ -135,13 +135,16 @@ std::map<uint16_t, int> OnceEach(const std::set<uint16_t>& external, const std::
 }
 
 void ExpectDecodedForms(const Recorder& recorder) {
+    // Fields of packed records are copied out before they are compared.
     ASSERT_EQ(recorder.positions_.size(), 1u);
-    EXPECT_EQ(recorder.positions_[0].x, 1500);
-    EXPECT_EQ(recorder.positions_[0].y, -2500);
-    EXPECT_EQ(recorder.positions_[0].z, 700);
+    const vex_data_position_t position = recorder.positions_[0];
+    EXPECT_EQ(int32_t{position.x}, 1500);
+    EXPECT_EQ(int32_t{position.y}, -2500);
+    EXPECT_EQ(int32_t{position.z}, 700);
     ASSERT_EQ(recorder.nodes_.size(), 1u);
-    EXPECT_EQ(recorder.nodes_[0].serial_number, 0x01000011u);
-    EXPECT_EQ(recorder.nodes_[0].x, 10000);
+    const vex_data_infrastructure_t node = recorder.nodes_[0];
+    EXPECT_EQ(uint32_t{node.serial_number}, 0x01000011u);
+    EXPECT_EQ(int32_t{node.x}, 10000);
     ASSERT_EQ(recorder.settings_.size(), 1u);
     Settings* received = recorder.settings_[0].data();
     EXPECT_EQ(received->GetHostSettingsReference()->GetSmoothingFactor(), 9u);

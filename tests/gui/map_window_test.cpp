@@ -157,9 +157,10 @@ TEST_F(MapWindowTest, SendsTheSmoothingFactorAsOneItemOnTheInternalStream) {
     ASSERT_EQ(items.size(), 1u);
     vex_data_smoothing_factor_t command;
     ASSERT_TRUE(VexData_Read(*items[0], &command));
-    EXPECT_EQ(command.source_host_id, 0);
-    EXPECT_EQ(command.destination_host_id, 0);
-    EXPECT_EQ(command.smoothing_factor, 4294967295u);
+    // Fields of the packed record are copied out before they are compared.
+    EXPECT_EQ(uint16_t{command.source_host_id}, 0);
+    EXPECT_EQ(uint16_t{command.destination_host_id}, 0);
+    EXPECT_EQ(uint32_t{command.smoothing_factor}, 4294967295u);
 }
 
 }  // namespace
