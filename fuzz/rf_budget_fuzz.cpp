@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "config/settings.h"
@@ -13,33 +12,9 @@
 #include "host/scheduling/packet_timing_calculator.h"
 #include "host/scheduling/rf_scheduler_settings.h"
 #include "host/scheduling/slottime_calculator.h"
+#include "support/fuzz_byte_reader.h"
 
 namespace {
-
-class ByteReader {
-  public:
-    ByteReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    uint8_t U8() { return pos_ < size_ ? data_[pos_++] : 0; }
-    uint16_t U16() { return static_cast<uint16_t>(U8() | (U8() << 8)); }
-    uint64_t U64() {
-        uint64_t value = 0;
-        for (int i = 0; i < 8; ++i) {
-            value |= uint64_t{U8()} << (8 * i);
-        }
-        return value;
-    }
-    double AnyDouble() {
-        const uint64_t bits = U64();
-        double value;
-        std::memcpy(&value, &bits, sizeof value);
-        return value;
-    }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
-};
 
 // A rate either as raw bits (any double at all) or spread over 0.001 to 1e6 Hz.
 double Rate(ByteReader& in) {

@@ -9,22 +9,9 @@
 #include <string>
 
 #include "host/scheduling/rf_scheduler.h"
+#include "support/fuzz_byte_reader.h"
 
 namespace {
-
-class ByteReader {
-  public:
-    ByteReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool AtEnd() const { return pos_ >= size_; }
-    uint8_t U8() { return pos_ < size_ ? data_[pos_++] : 0; }
-    uint16_t U16() { return static_cast<uint16_t>(U8() | (U8() << 8)); }
-    uint32_t U32() { return U16() | (uint32_t{U16()} << 16); }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
-};
 
 // Replays deterministically: the clock advances only when the input says so.
 class FuzzScheduler : public RfScheduler {

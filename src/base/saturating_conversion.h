@@ -27,3 +27,12 @@ inline int64_t TruncateToInt64(double value) {
         return std::numeric_limits<int64_t>::min();
     return static_cast<int64_t>(value);
 }
+
+inline uint64_t TruncateToUint64(double value) {
+    // NaN and negative values give 0; 2^64 is exact in double.
+    if (!(value > 0.0))
+        return 0;
+    if (value >= 18446744073709551616.0)
+        return std::numeric_limits<uint64_t>::max();
+    return static_cast<uint64_t>(value);
+}

@@ -14,6 +14,7 @@
 
 #include "host/devices/node_link.h"
 #include "host/devices/vex_input_publisher.h"
+#include "host/devices/worker_thread.h"
 
 namespace link_test {
 
@@ -35,6 +36,15 @@ inline bool SpinUntil(const std::function<bool()>& condition, std::chrono::milli
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return true;
+}
+
+// Asks the worker to stop and waits for it, bounded; then lets this thread
+// delete the finished thread object.
+inline bool StopAndJoin(const WorkerThread& thread) {
+    thread.RequestStop();
+    const bool joined = thread.Join(kJoinMs);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return joined;
 }
 
 // Counts DeviceConnected of a link, whatever thread emits it.

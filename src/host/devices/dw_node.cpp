@@ -126,8 +126,10 @@ void DwNode::SetNodeLink(NodeLink* link) {
 }
 
 void DwNode::Publish(const uint8_t* data, uint32_t length) {
-    // The link hands the bytes to its own thread; it is deleted only in that
-    // thread after it stopped, so a live pointer stays usable for this call.
+    // The link copies the bytes and hands them to its own thread. The guarded
+    // pointer tells a link already deleted; a link deleted in its own thread
+    // during this very call is not caught here: whoever deletes links must
+    // first stop the threads that publish through them.
     const QPointer<NodeLink> link = GetNodeLink();
     if (link)
         link->Publish(data, length);

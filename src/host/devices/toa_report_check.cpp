@@ -75,8 +75,7 @@ void ToaReportCheck_RangeDifferenceVote(derazud_toa_t* toas, Coordinates* positi
 void ToaReportCheck_RemoveOutliers(derazud_toa_t* toas, Coordinates* positions, int16_t* count,
                                    const Coordinates& guess_mm, double speed_of_light, double allowed_move_mm,
                                    const ToaResponseRemoval& removal) {
-    if (!IsUsableSpeedOfLight(speed_of_light) || std::isnan(allowed_move_mm) || *count <= 0 ||
-        *count > kToaReportCapacity) {
+    if (!IsUsableSpeedOfLight(speed_of_light) || *count <= 0 || *count > kToaReportCapacity) {
         return;
     }
     const double c_mm = speed_of_light * 1000.0;
@@ -106,6 +105,7 @@ void ToaReportCheck_RemoveOutliers(derazud_toa_t* toas, Coordinates* positions, 
                 worst_deviation = deviation;
             }
         }
+        // Written so that a NaN allowed move (or deviation) removes nothing.
         if (!(worst_deviation > allowed_move_mm)) {
             return;
         }

@@ -70,6 +70,15 @@ void Backlink::PublishInputVex(VexPacket& packet) {
     streams_->PublishInputVex(packet);
 }
 
+void Backlink::HandItemToEngine(Dpu* dpu, uint32_t serial, const VexDataItem& item) {
+    for (const InputRoute& route : kInputRoutes) {
+        if (route.type == item.GetType()) {
+            (dpu->*route.handler)(serial, item);
+            return;
+        }
+    }
+}
+
 void Backlink::ClearSubscriptions() {
     streams_->ClearSubscriptions();
 }

@@ -51,6 +51,9 @@ class Backlink : public QObject {
 
     void ClearSubscriptions();
     void _SendQuitThreadSignal();
+    // Hands one Internal-stream item to the engine operation of its type, as
+    // the subscriber callbacks do; an item of another type is ignored.
+    static void HandItemToEngine(Dpu* dpu, uint32_t serial, const VexDataItem& item);
     // Stops every path from the streams and the timers to the engine before
     // returning: clears the subscriptions (waiting for a running callback),
     // forgets the engine (waiting for a running timer slot) and detaches the

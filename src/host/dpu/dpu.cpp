@@ -893,8 +893,8 @@ void Dpu::PublishConfigs() {
     PrintFlushed("DPU: publishing configurations...\n");
     const QJsonObject config = SettingsToJsonConverter().ConvertSettingsToJson(Settings::GlobalSettings());
     VexPacket packet(0);
+    // A configuration too large for one packet is refused there with a message.
     if (!VexDataConfig_Add(packet, config)) {
-        PrintFlushed("DPU: configuration too large for one Vuv packet; not published\n");
         return;
     }
     Publish(packet, false);

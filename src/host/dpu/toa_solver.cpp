@@ -1,9 +1,9 @@
 #include "host/dpu/toa_solver.h"
 
 #include <cmath>
-#include <limits>
 
 #include "base/device_time.h"
+#include "base/saturating_conversion.h"
 
 namespace {
 
@@ -11,39 +11,6 @@ namespace {
 // then (nearly) the zero vector, and this keeps the product finite.
 constexpr double kInverseDistanceGuard = 999999999.9999999;
 constexpr double kGuardDistance = 1e-9;
-
-constexpr double kTwoTo63 = 9223372036854775808.0;
-constexpr double kTwoTo64 = 18446744073709551616.0;
-
-// Conversions of doubles that may come from a diverging solve: values beyond
-// the target range saturate, NaN gives 0.
-int32_t SaturatingInt32(double whole) {
-    if (std::isnan(whole))
-        return 0;
-    if (whole >= 2147483647.0)
-        return std::numeric_limits<int32_t>::max();
-    if (whole <= -2147483648.0)
-        return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(whole);
-}
-
-int64_t SaturatingInt64(double whole) {
-    if (std::isnan(whole))
-        return 0;
-    if (whole >= kTwoTo63)
-        return std::numeric_limits<int64_t>::max();
-    if (whole < -kTwoTo63)
-        return std::numeric_limits<int64_t>::min();
-    return static_cast<int64_t>(whole);
-}
-
-uint64_t SaturatingUint64(double whole) {
-    if (!(whole > 0.0))
-        return 0;
-    if (whole >= kTwoTo64)
-        return std::numeric_limits<uint64_t>::max();
-    return static_cast<uint64_t>(whole);
-}
 
 bool IsFinite(const Coordinates& point) {
     return std::isfinite(point.GetX()) && std::isfinite(point.GetY()) && std::isfinite(point.GetZ());
@@ -85,9 +52,8 @@ ToaSolveStatus SolveToaPosition(const toa_measurement_t* measurements, int count
     if (!(total_weight > 0.0) || !std::isfinite(total_weight))
         return Finish(solution, ToaSolveStatus::kInvalidMeasurements);
 
-    // The speed of light in whole millimetres per second, as configured speeds
-    // have always been used.
-    const double vc = static_cast<double>(SaturatingUint64(parameters.speed_of_light * 1000.0));
+    // The speed of light truncated to whole millimetres per second.
+    const double vc = static_cast<double>(TruncateToUint64(parameters.speed_of_light * 1000.0));
     const double n = static_cast<double>(count);
     const double stop_distance = 1000.0 * parameters.min_stop_threshold;
 
@@ -144,9 +110,8 @@ ToaSolveStatus SolveToaPosition(const toa_measurement_t* measurements, int count
 
     if (diagnostics != nullptr) {
         for (int i = 0; i < count; ++i) {
-            diagnostics[i].weight_millionths =
-                SaturatingInt32(std::trunc(measurements[i].weight * 1000000.0));
-            diagnostics[i].correction_mm = SaturatingInt32(std::round(step[i]));
+            diagnostics[i].weight_millionths = TruncateToInt32(measurements[i].weight * 1000000.0);
+            diagnostics[i].correction_mm = TruncateToInt32(std::round(step[i]));
         }
     }
 
@@ -161,7 +126,7 @@ ToaSolveStatus SolveToaPosition(const toa_measurement_t* measurements, int count
         return Finish(solution, ToaSolveStatus::kRejected);
     }
     // floor, so that the sum equals the truncation of the absolute time.
-    const int64_t transmit_ticks = SaturatingInt64(std::floor(transmit_time * kDeviceTicksPerSecond));
+    const int64_t transmit_ticks = TruncateToInt64(std::floor(transmit_time * kDeviceTicksPerSecond));
     solution->transmit_time = DeviceTimeMask(reference_time + static_cast<uint64_t>(transmit_ticks));
     return Finish(solution, ToaSolveStatus::kAccepted);
 }

@@ -85,12 +85,12 @@ class NodeLinkTest : public ::testing::Test {
     static void ExpectTimedRx(const PublishedItem& item, uint8_t sequence, uint32_t serial, uint16_t id,
                               uint8_t type, uint64_t tx_time, uint64_t rx_time, uint16_t signal_seed) {
         const auto rx = As<vex_data_timed_rx_t>(item);
-        EXPECT_EQ(rx.sequence, sequence);
-        EXPECT_EQ(rx.serial_number, serial);
-        EXPECT_EQ(rx.network_id, id);
-        EXPECT_EQ(rx.packet_type, type);
-        EXPECT_EQ(rx.tx_time, tx_time);
-        EXPECT_EQ(rx.rx_time, rx_time);
+        EXPECT_EQ(+rx.sequence, sequence);
+        EXPECT_EQ(+rx.serial_number, serial);
+        EXPECT_EQ(+rx.network_id, id);
+        EXPECT_EQ(+rx.packet_type, type);
+        EXPECT_EQ(+rx.tx_time, tx_time);
+        EXPECT_EQ(+rx.rx_time, rx_time);
         const signal_strength_t signal = Signal(signal_seed);
         EXPECT_EQ(std::memcmp(&rx.signal_strength, &signal, sizeof(signal)), 0);
     }
@@ -147,7 +147,7 @@ TEST_F(NodeLinkTest, CommandResponsesPrintTheirMessageAndAlwaysPublishTheSubId) 
         const auto items = TakeItems();
         ASSERT_EQ(items.size(), 1u);
         EXPECT_EQ(items[0].packet_serial, 0x01000007u);
-        EXPECT_EQ(As<vex_data_ssp_response_t>(items[0]).command_id, c.payload[1]);
+        EXPECT_EQ(+As<vex_data_ssp_response_t>(items[0]).command_id, c.payload[1]);
     }
     EXPECT_EQ(Feed({0x12}), "NodeLink: received empty USB Response\n");
     EXPECT_TRUE(TakeItems().empty());
@@ -161,17 +161,17 @@ TEST_F(NodeLinkTest, TransmittedSyncBecomesATickWithEveryField) {
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].packet_serial, kMaster);
     const auto tick = As<vex_data_tick_t>(items[0]);
-    EXPECT_EQ(tick.sequence, 0x42);
-    EXPECT_EQ(tick.serial_number, kMaster);
-    EXPECT_EQ(tick.network_id, kMasterId);
-    EXPECT_EQ(tick.network_time, 0x11223344u);
-    EXPECT_EQ(tick.byte_8, 0x08);
-    EXPECT_EQ(tick.field_9, 0x09090909u);
-    EXPECT_EQ(tick.byte_13, 0x13);
-    EXPECT_EQ(tick.byte_14, 0x14);
-    EXPECT_EQ(tick.byte_24, 0x24);
-    EXPECT_EQ(tick.field_15, 0x15151515u);
-    EXPECT_EQ(tick.transmit_time, 0xAB12345678u);
+    EXPECT_EQ(+tick.sequence, 0x42);
+    EXPECT_EQ(+tick.serial_number, kMaster);
+    EXPECT_EQ(+tick.network_id, kMasterId);
+    EXPECT_EQ(+tick.network_time, 0x11223344u);
+    EXPECT_EQ(+tick.byte_8, 0x08);
+    EXPECT_EQ(+tick.field_9, 0x09090909u);
+    EXPECT_EQ(+tick.byte_13, 0x13);
+    EXPECT_EQ(+tick.byte_14, 0x14);
+    EXPECT_EQ(+tick.byte_24, 0x24);
+    EXPECT_EQ(+tick.field_15, 0x15151515u);
+    EXPECT_EQ(+tick.transmit_time, 0xAB12345678u);
 }
 
 TEST_F(NodeLinkTest, MalformedTransmitPassthroughsAreDroppedWithTheirMessage) {
@@ -209,9 +209,9 @@ TEST_F(NodeLinkTest, ReceivedPacketsBecomeTimedReceptionsDiscoveriesAndPings) {
     ExpectTimedRx(items[0], 9, kMaster, kMasterId, dp::kRfPacketSync, 0xAB12345678, kRxTime, 7);
 
     const auto discovery = As<vex_data_discovery_t>(items[1]);
-    EXPECT_EQ(discovery.serial_number, 0x0A0B0C0Du);
-    EXPECT_EQ(discovery.rx_time, kRxTime + 1);
-    EXPECT_EQ(discovery.signal_strength.channel_impulse_response_power,
+    EXPECT_EQ(+discovery.serial_number, 0x0A0B0C0Du);
+    EXPECT_EQ(+discovery.rx_time, kRxTime + 1);
+    EXPECT_EQ(+discovery.signal_strength.channel_impulse_response_power,
               Signal(8).channel_impulse_response_power);
 
     vex_data_ping_t ping{};
@@ -220,12 +220,12 @@ TEST_F(NodeLinkTest, ReceivedPacketsBecomeTimedReceptionsDiscoveriesAndPings) {
     VexDataItem ping_item(items[2].type, static_cast<uint16_t>(items[2].payload.size()),
                           items[2].payload.data());
     ASSERT_TRUE(VexDataPing_Read(ping_item, &ping, &user_data, &user_size));
-    EXPECT_EQ(ping.sequence, 3);
-    EXPECT_EQ(ping.serial_number, kTag2);
-    EXPECT_EQ(ping.network_id, kTag2Id);
-    EXPECT_EQ(ping.report_byte_4, 0x5A);
-    EXPECT_EQ(ping.rx_time, kRxTime + 2);
-    EXPECT_EQ(ping.signal_strength.first_path_amplitude_1, Signal(9).first_path_amplitude_1);
+    EXPECT_EQ(+ping.sequence, 3);
+    EXPECT_EQ(+ping.serial_number, kTag2);
+    EXPECT_EQ(+ping.network_id, kTag2Id);
+    EXPECT_EQ(+ping.report_byte_4, 0x5A);
+    EXPECT_EQ(+ping.rx_time, kRxTime + 2);
+    EXPECT_EQ(+ping.signal_strength.first_path_amplitude_1, Signal(9).first_path_amplitude_1);
     ASSERT_EQ(user_size, 3);
     EXPECT_EQ(Bytes(user_data, user_data + 3), (Bytes{0xDE, 0xAD, 0xBE}));
     // An unknown network id names serial number 0; the item is still published.
@@ -233,8 +233,8 @@ TEST_F(NodeLinkTest, ReceivedPacketsBecomeTimedReceptionsDiscoveriesAndPings) {
     ASSERT_EQ(items[3].payload.size(), sizeof(vex_data_ping_t));
     vex_data_ping_t unknown_tag{};
     std::memcpy(&unknown_tag, items[3].payload.data(), sizeof(unknown_tag));
-    EXPECT_EQ(unknown_tag.serial_number, 0u);
-    EXPECT_EQ(unknown_tag.network_id, 99);
+    EXPECT_EQ(+unknown_tag.serial_number, 0u);
+    EXPECT_EQ(+unknown_tag.network_id, 99);
 }
 
 TEST_F(NodeLinkTest, AnchorReportPublishesTheAnchorsItemsThenTheReportsReception) {
@@ -254,15 +254,15 @@ TEST_F(NodeLinkTest, AnchorReportPublishesTheAnchorsItemsThenTheReportsReception
     // A compact item about a sync that names no sender is about the master (id 1).
     ExpectTimedRx(items[0], 0x51, kMaster, kMasterId, dp::kRfPacketSync, 0x00FFEEDDCC, 0x100, 100);
     ExpectTimedRx(items[1], 0x52, kAnchor1, kAnchor1Id, dp::kRfPacketAnchorReport, 0x00FFEEDDCC, 0x200, 100);
-    EXPECT_EQ(As<vex_data_discovery_t>(items[2]).serial_number, 0x0C0C0C0Cu);
-    EXPECT_EQ(As<vex_data_discovery_t>(items[2]).rx_time, 0x300u);
+    EXPECT_EQ(+As<vex_data_discovery_t>(items[2]).serial_number, 0x0C0C0C0Cu);
+    EXPECT_EQ(+As<vex_data_discovery_t>(items[2]).rx_time, 0x300u);
     ASSERT_EQ(items[3].type, VexType::kPing);
     ASSERT_EQ(items[3].payload.size(), sizeof(vex_data_ping_t) + 4);
     vex_data_ping_t ping{};
     std::memcpy(&ping, items[3].payload.data(), sizeof(ping));
-    EXPECT_EQ(ping.serial_number, kTag1);
-    EXPECT_EQ(ping.rx_time, 0x400u);
-    EXPECT_EQ(ping.signal_strength.first_path_amplitude_1, Signal(200).first_path_amplitude_1);
+    EXPECT_EQ(+ping.serial_number, kTag1);
+    EXPECT_EQ(+ping.rx_time, 0x400u);
+    EXPECT_EQ(+ping.signal_strength.first_path_amplitude_1, Signal(200).first_path_amplitude_1);
     EXPECT_EQ(Bytes(items[3].payload.end() - 4, items[3].payload.end()), (Bytes{1, 2, 3, 4}));
     ExpectTimedRx(items[4], 0x31, kAnchor2, kAnchor2Id, dp::kRfPacketAnchorReport, 0x0102030405, kRxTime, 30);
 }
@@ -277,7 +277,7 @@ TEST_F(NodeLinkTest, ABadAnchorReportItemEndsTheItemsButNotTheReport) {
     auto items = TakeItems();
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0].packet_serial, kAnchor1);
-    EXPECT_EQ(As<vex_data_timed_rx_t>(items[1]).packet_type, dp::kRfPacketAnchorReport);
+    EXPECT_EQ(+As<vex_data_timed_rx_t>(items[1]).packet_type, dp::kRfPacketAnchorReport);
 
     struct Case {
         Bytes item;

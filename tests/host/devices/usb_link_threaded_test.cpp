@@ -162,11 +162,7 @@ class UsbLinkTest : public ::testing::Test {
         ASSERT_FALSE(thread_.IsEmpty());
         thread_.Start();
     }
-    void TearDown() override {
-        thread_.RequestStop();
-        EXPECT_TRUE(thread_.Join(kJoinMs));
-        SpinUntil([] { return true; });
-    }
+    void TearDown() override { EXPECT_TRUE(StopAndJoin(thread_)); }
 
     std::shared_ptr<VexPacketRecorder> recorder_ = std::make_shared<VexPacketRecorder>();
     UsbLink* link_ = nullptr;
@@ -182,8 +178,7 @@ TEST_F(UsbLinkTest, AMissingPortIsReportedAtTheFirstFailureAndTheLinkStillStops)
     StdoutCapture capture;
     StartLink(port);
     ASSERT_TRUE(SpinUntil([&] { return UsbLink::GetOpenFailureCount() != failures_before; }));
-    thread_.RequestStop();
-    ASSERT_TRUE(thread_.Join(kJoinMs));
+    ASSERT_TRUE(StopAndJoin(thread_));
     const std::string text = capture.Stop();
     EXPECT_NE(text.find("NodeLink: thread running...\n"), std::string::npos);
     if (failures_before == 0) {
@@ -256,8 +251,7 @@ TEST_F(UsbLinkTest, UnpluggedDeviceIsIdentifiedOnceMoreWhenItComesBack) {
     device.SendFrame({0x12, 0x00});
     ASSERT_TRUE(SpinUntil([&] { return recorder_->PacketCount() == 1; }));
     EXPECT_EQ(connections_->load(), 2);
-    thread_.RequestStop();
-    ASSERT_TRUE(thread_.Join(kJoinMs));
+    ASSERT_TRUE(StopAndJoin(thread_));
     const std::string text = capture.Stop();
     EXPECT_NE(text.find("encountered a resource error; restarting the connection!\n"), std::string::npos)
         << text;
@@ -310,8 +304,7 @@ TEST_F(UsbLinkTest, ADeviceThatNeverAnswersIsAskedAgainAndNeverConnects) {
     EXPECT_EQ(link_->GetLinkState(), NodeLink::kStateOpen);
     EXPECT_EQ(link_->GetSerialNumber(), 0u);
     // Stopped from this thread in the middle of the identification loop.
-    thread_.RequestStop();
-    EXPECT_TRUE(thread_.Join(kJoinMs));
+    EXPECT_TRUE(StopAndJoin(thread_));
 }
 
 TEST_F(UsbLinkTest, ShutdownBeforeTheThreadRunsIsNotLost) {

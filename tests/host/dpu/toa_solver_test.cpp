@@ -337,10 +337,13 @@ TEST(ToaSolverLimits, UnusableTuningIsRefusedBeforeAnyIteration) {
         parameters.speed_of_light = speed;
         EXPECT_EQ(Solve(report, kRoomCentre, parameters).status, ToaSolveStatus::kInvalidParameters) << speed;
     }
-    // The smallest usable speed, 1 mm/s, runs (and is rejected: nothing fits).
-    toa_solver_parameters_t slow = Defaults();
-    slow.speed_of_light = 0.001;
-    EXPECT_TRUE(ToaSolveRan(Solve(report, kRoomCentre, slow).status));
+    // The smallest usable speed, 1 mm/s, runs (and is rejected: nothing fits);
+    // so does a huge one, whose millimetres per second saturate.
+    for (const double speed : {0.001, 1e300}) {
+        toa_solver_parameters_t parameters = Defaults();
+        parameters.speed_of_light = speed;
+        EXPECT_TRUE(ToaSolveRan(Solve(report, kRoomCentre, parameters).status)) << speed;
+    }
 }
 
 TEST(ToaSolverLimits, NonFiniteInputIsRefusedAndNonFiniteResultsRejected) {

@@ -1,0 +1,576 @@
+// The location engine's control side on the wire: the frames the master gets
+// during the bring-up, in order and with their waits (shortened), the ticks,
+// the admission of announcing devices one per tick with their 0x0104 items
+// and sync-packet commands, the reset, and the guards of the bring-up's
+// event-processing waits.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/byte_order.h"
+#include "config/flat_settings_interface.h"
+#include "config/settings.h"
+#include "host/dpu/dpu.h"
+#include "protocol/packets/set_rf_settings_packet.h"
+#include "protocol/vex/vex_data_types.h"
+#include "support/dpu_test_site.h"
+#include "support/stdout_capture.h"
+
+namespace {
+
+using namespace dpu_test_site;
+using Bytes = std::vector<uint8_t>;
+using std::chrono::milliseconds;
+
+const Bytes kRxPassthroughOff = {0x11, 0x02, 0x00};
+const Bytes kRxPassthroughOn = {0x11, 0x02, 0x01};
+const Bytes kTxPassthroughOff = {0x11, 0x03, 0x00};
+const Bytes kTxPassthroughOn = {0x11, 0x03, 0x01};
+const Bytes kStopSync = {0x11, 0x06};
+// 48751 = 0xBE6F, fast-sync flag 1, no announcement slot, byte 12 = 1.
+const Bytes kFastStartSync = {0x11, 0x00, 0x00, 0x00, 0xBE, 0x6F, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
+
+Dpu::BringUpTimings ShortTimings() {
+    Dpu::BringUpTimings timings;
+    timings.connect_wait_ms = 40;
+    timings.rf_switch_delay_ms = 20;
+    timings.master_start_delay_ms = 60;
+    timings.stop_attempt_sleep_ms = 1;
+    timings.master_start_sleep_ms = 10;
+    timings.reset_master_sleep_ms = 1;
+    timings.reset_deconfigure_sleep_ms = 1;
+    timings.reset_wait_ms = 5;
+    return timings;
+}
+
+VexDataItem Item(const void* record, uint16_t type, uint16_t size) {
+    return VexDataItem(type, size, record);
+}
+
+VexDataItem TickItem(uint32_t networkTime, uint64_t transmitTime, uint32_t field15 = 0) {
+    vex_data_tick_t tick{};
+    tick.serial_number = kMaster;
+    tick.network_time = networkTime;
+    tick.field_15 = field15;
+    tick.transmit_time = transmitTime;
+    return Item(&tick, VexType::kTick, sizeof(tick));
+}
+
+VexDataItem SspItem(uint8_t command) {
+    return VexDataItem(VexType::kSspResponse, 1, &command);
+}
+
+VexDataItem DiscoveryItem(uint32_t serial) {
+    vex_data_discovery_t discovery{};
+    discovery.serial_number = serial;
+    return Item(&discovery, VexType::kDiscovery, sizeof(discovery));
+}
+
+VexDataItem SmoothingItem(uint16_t source, uint16_t destination, uint32_t factor) {
+    const vex_data_smoothing_factor_t request{source, destination, factor};
+    return Item(&request, VexType::kSmoothingFactor, sizeof(request));
+}
+
+// The RF settings command of the network's settings with the given time and flag.
+Bytes RfSettingsCommand(uint32_t time, uint8_t flag) {
+    cmd_set_rf_settings_t rf = FlatSettingsInterface(Settings::GlobalSettings()).GetRfSettings();
+    rf.execution_time = time;
+    rf.timed_flag = flag;
+    Bytes bytes(20);
+    CmdSetRfSettings_ToBuff(bytes.data(), &rf);
+    return bytes;
+}
+
+Bytes Concat(Bytes head, const Bytes& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+std::vector<Bytes> BytesOf(const std::vector<RecordingLink::frame_t>& frames) {
+    std::vector<Bytes> bytes;
+    for (const auto& frame : frames) {
+        bytes.push_back(frame.bytes);
+    }
+    return bytes;
+}
+
+// The 0x0104 items published, as (serial number, outcome).
+std::vector<std::pair<uint32_t, uint8_t>> Admissions(const RecordingPublisher& publisher) {
+    std::vector<std::pair<uint32_t, uint8_t>> admissions;
+    for (const VexPacket& packet : publisher.Output()) {
+        for (const auto& item : packet.GetDataItems()) {
+            vex_data_time_reservation_t reservation;
+            if (VexData_Read(*item, &reservation)) {
+                EXPECT_EQ(packet.GetSerialNumber(), 0u);
+                admissions.emplace_back(reservation.serial_number, reservation.outcome);
+            }
+        }
+    }
+    return admissions;
+}
+
+class DpuBringUpTest : public ::testing::Test {
+  protected:
+    void SetUp() override { Start(options_t()); }
+
+    void Start(const options_t& options) {
+        site_ = Install(options);
+        dpu_.reset(new Dpu());
+        dpu_->SetBringUpTimingsForTesting(ShortTimings());
+        {
+            StdoutCapture quiet;
+            ASSERT_TRUE(dpu_->Init({}, site_.node_manager, site_.scheduler, site_.budget));
+        }
+        dpu_->AttachPublisher(publisher_);
+        master_.reset(new RecordingLink(kMaster, "master-port"));
+        AcknowledgeStops(master_.get(), kMaster);
+        // As after an earlier connection of the master.
+        dpu_->GetMaster()->SetNodeLink(master_.get());
+    }
+
+    // The master answers every stop-sync frame, as the device does through
+    // its link and the Internal stream.
+    void AcknowledgeStops(RecordingLink* link, uint32_t answeringSerial) {
+        Dpu* dpu = dpu_.get();
+        link->SetReply([dpu, answeringSerial](const Bytes& frame) {
+            if (frame == kStopSync) {
+                dpu->RxVexSsp(answeringSerial, SspItem(6));
+            }
+        });
+    }
+
+    uint32_t Period() const { return dpu_->GetSyncPeriod(); }
+
+    // Brings the master to normal sync the short way (no fast sync phase).
+    void InitializeMaster() {
+        StdoutCapture quiet;
+        dpu_->InitializeNetwork(master_.get());
+        ASSERT_TRUE(SpinUntil([this] { return dpu_->IsMasterInitialized() && FindNormalStart() >= 0; }));
+        master_->Clear();
+        publisher_->Clear();
+    }
+
+    int FindNormalStart() const {
+        const auto frames = master_->Frames();
+        for (size_t i = 0; i < frames.size(); ++i) {
+            if (frames[i].bytes.size() == 13 && frames[i].bytes[0] == 0x11 && frames[i].bytes[1] == 0x00 &&
+                frames[i].bytes[12] == 2) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
+
+    site_t site_;
+    std::shared_ptr<RecordingPublisher> publisher_ = std::make_shared<RecordingPublisher>();
+    std::unique_ptr<Dpu> dpu_;
+    std::unique_ptr<RecordingLink> master_;
+};
+
+TEST_F(DpuBringUpTest, MasterConnectionRunsTheWholeBringUpInOrderWithItsWaits) {
+    ASSERT_GT(Period(), 0u);
+    {
+        StdoutCapture quiet;
+        dpu_->InitializeNetwork(master_.get());
+        ASSERT_TRUE(SpinUntil([this] { return FindNormalStart() >= 0; }));
+    }
+    const auto frames = master_->Frames();
+    const TIME_RESERVATION_T announcement = site_.scheduler->GetTimeSlot(
+        RfScheduler::kAnnouncementOwner, site_.budget.GetSlottime(RfSchedulerSettings::kSlotAnnouncement),
+        Period());
+    Bytes normalStart = {0x11, 0x00, 0, 0, 0, 0, 0x01, 0, 0, 0, 0, 127, 2};
+    wire::write_be32(normalStart.data() + 2, Period());
+    wire::write_be32(normalStart.data() + 7, announcement.start);
+    // Network id 1: the master is registered first.
+    const Bytes setAddress = {0x11, 0x05, 0x00, 0x08, 0x01, 0x12, 0x08, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01};
+    // Before any tick the counter is 0: the wired setup's RF switch is due at 5.5 periods.
+    const uint32_t setupTime = static_cast<uint32_t>(5.5 * Period());
+    const std::vector<Bytes> expected = {
+        kRxPassthroughOff,
+        kTxPassthroughOff,
+        kStopSync,
+        Concat({0x11, 0x05, 0x00, 0x14, 0x01}, RfSettingsCommand(setupTime, 1)),
+        kRxPassthroughOn,
+        kRxPassthroughOn,
+        kRxPassthroughOn,
+        kTxPassthroughOn,
+        kFastStartSync,
+        // The switch at network time 7.0 s.
+        Concat({0x11, 0x05, 0x00, 0x14, 0x01}, RfSettingsCommand(6825273, 0)),
+        kRxPassthroughOff,
+        kTxPassthroughOff,
+        kStopSync,
+        kRxPassthroughOn,
+        kTxPassthroughOn,
+        setAddress,
+        normalStart,
+    };
+    ASSERT_EQ(BytesOf(frames), expected);
+    EXPECT_TRUE(dpu_->IsMasterInitialized());
+
+    const Dpu::BringUpTimings timings = ShortTimings();
+    auto gap = [&frames](size_t from, size_t to) {
+        return std::chrono::duration_cast<milliseconds>(frames[to].when - frames[from].when).count();
+    };
+    // Waits can only run long on a loaded machine, never short. The timer
+    // starts after the fast start sync went out; Qt may fire it up to a
+    // millisecond early.
+    EXPECT_GE(gap(2, 3), timings.connect_wait_ms);
+    EXPECT_GE(gap(8, 9), timings.rf_switch_delay_ms);
+    EXPECT_GE(gap(8, 10), timings.master_start_delay_ms - 1);
+    EXPECT_GE(gap(12, 13), timings.master_start_sleep_ms);
+}
+
+TEST_F(DpuBringUpTest, WithAnotherNetworkConfiguredTheMasterStartsNormallyAtOnce) {
+    options_t options;
+    options.with_alien_network = true;
+    Start(options);
+    {
+        StdoutCapture quiet;
+        dpu_->InitializeNetwork(master_.get());
+    }
+    // Everything ran inside the call: no timer was armed.
+    EXPECT_TRUE(dpu_->IsMasterInitialized());
+    const auto frames = BytesOf(master_->Frames());
+    ASSERT_GE(frames.size(), 8u);
+    for (const Bytes& frame : frames) {
+        EXPECT_NE(frame, kFastStartSync);
+        EXPECT_NE(frame, Concat({0x11, 0x05, 0x00, 0x14, 0x01}, RfSettingsCommand(6825273, 0)));
+    }
+    EXPECT_EQ(frames.back().size(), 13u);
+    EXPECT_EQ(frames.back()[12], 2);
+}
+
+TEST_F(DpuBringUpTest, SecondMasterConnectionDuringAWaitStartsTheBringUpOverWithoutNesting) {
+    RecordingLink second(kMaster, "second-port");
+    AcknowledgeStops(&second, kMaster);
+    // Arrives while the first bring-up waits 40 ms for the master.
+    QTimer::singleShot(5, [this, &second] { dpu_->InitializeNetwork(&second); });
+    {
+        StdoutCapture quiet;
+        dpu_->InitializeNetwork(master_.get());
+        ASSERT_TRUE(SpinUntil([&second] {
+            const auto frames = second.Frames();
+            return !frames.empty() && frames.back().bytes.size() == 13 && frames.back().bytes[12] == 2;
+        }));
+    }
+    // The first link was shut down and got only the first deconfiguration.
+    EXPECT_TRUE(master_->IsShuttingDown());
+    EXPECT_EQ(BytesOf(master_->Frames()),
+              (std::vector<Bytes>{kRxPassthroughOff, kTxPassthroughOff, kStopSync}));
+    // The second got exactly one whole bring-up: one fast start, one normal start.
+    const auto frames = BytesOf(second.Frames());
+    EXPECT_EQ(std::count(frames.begin(), frames.end(), kFastStartSync), 1);
+    EXPECT_EQ(std::count_if(frames.begin(), frames.end(),
+                            [](const Bytes& frame) { return frame.size() == 13 && frame[12] == 2; }),
+              1);
+    EXPECT_EQ(frames.front(), kRxPassthroughOff);
+}
+
+TEST_F(DpuBringUpTest, EngineDeletedByAnEventDuringAWaitIsNotTouchedAgain) {
+    Dpu* dpu = dpu_.release();
+    bool deleted = false;
+    QTimer::singleShot(5, [dpu, &deleted] {
+        delete dpu;
+        deleted = true;
+    });
+    {
+        StdoutCapture quiet;
+        dpu->InitializeNetwork(master_.get());
+    }
+    ASSERT_TRUE(deleted);
+    // Only the deconfiguration went out before the engine was gone.
+    EXPECT_EQ(BytesOf(master_->Frames()),
+              (std::vector<Bytes>{kRxPassthroughOff, kTxPassthroughOff, kStopSync}));
+}
+
+TEST_F(DpuBringUpTest, ResetDuringAWaitStopsTheBringUpAndEveryTickRepeatsTheNetworkReset) {
+    RecordingLink wired(kWiredAnchor, "wired-port");
+    {
+        StdoutCapture quiet;
+        dpu_->InitializeNetwork(&wired);
+    }
+    // Wired anchor set up: RF settings once, receive passthrough on three times.
+    EXPECT_EQ(wired.Frames().size(), 4u);
+    wired.Clear();
+
+    QTimer::singleShot(5, [this] { dpu_->ResetNetwork(); });
+    {
+        StdoutCapture quiet;
+        dpu_->InitializeNetwork(master_.get());
+    }
+    EXPECT_TRUE(dpu_->HasNetworkReset());
+    const auto frames = BytesOf(master_->Frames());
+    // First deconfiguration, then the reset 2 s of network time ahead of the
+    // counter (0 here), then the reset's own deconfiguration; nothing else.
+    const std::vector<Bytes> expected = {
+        kRxPassthroughOff, kTxPassthroughOff,
+        kStopSync,         {0x11, 0x05, 0x00, 0x06, 0x01, 0x17, 0x06, 0x00, 0x1D, 0xC1, 0x7E},
+        kRxPassthroughOff, kTxPassthroughOff,
+        kStopSync,
+    };
+    EXPECT_EQ(frames, expected);
+    EXPECT_EQ(BytesOf(wired.Frames()), std::vector<Bytes>(5, kRxPassthroughOff));
+
+    master_->Clear();
+    dpu_->RxVexTick(kMaster, TickItem(1000, 5000));
+    dpu_->RxVexTick(kMaster, TickItem(1100, 6000));
+    const Bytes reset = {0x11, 0x04, 0x00, 0x06, 0x01, 0x17, 0x06, 0x00, 0x1D, 0xC1, 0x7E};
+    EXPECT_EQ(BytesOf(master_->Frames()), (std::vector<Bytes>{reset, reset}));
+    // A master that connects after the reset is left alone.
+    master_->Clear();
+    dpu_->InitializeNetwork(master_.get());
+    EXPECT_TRUE(master_->Frames().empty());
+}
+
+TEST_F(DpuBringUpTest, TicksFollowOnlyTheMasterAndCarryItsCommandListAtFivePeriods) {
+    // Before the master is initialised every tick repeats the RF settings,
+    // due 5.5 periods after the counter, which stays 0.
+    dpu_->RxVexTick(kMaster, TickItem(5 * Period(), 1000));
+    const Bytes rfSettings =
+        Concat({0x11, 0x04, 0x00, 0x14, 0x01}, RfSettingsCommand(static_cast<uint32_t>(5.5 * Period()), 1));
+    EXPECT_EQ(BytesOf(master_->Frames()), std::vector<Bytes>{rfSettings});
+    EXPECT_EQ(dpu_->GetNetworkTimeCounter(), 0u);
+
+    InitializeMaster();
+    // The counter is the tick's network time plus its field at 19.
+    dpu_->RxVexTick(kMaster, TickItem(5 * Period() - 7, 2000, 7));
+    EXPECT_EQ(dpu_->GetNetworkTimeCounter(), 5u * Period());
+    auto frames = BytesOf(master_->Frames());
+    ASSERT_EQ(frames.size(), 1u);
+    // Execute-sync-commands: address set, address select, LED 0x33.
+    const Bytes& list = frames[0];
+    ASSERT_EQ(list.size(), 5u + 8 + 4 + 11);
+    EXPECT_EQ(Bytes(list.begin(), list.begin() + 5), (Bytes{0x11, 0x05, 0x00, 23, 3}));
+    EXPECT_EQ(Bytes(list.begin() + 5, list.begin() + 17),
+              (Bytes{0x12, 0x08, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x13, 0x04, 0x00, 0x01}));
+    EXPECT_EQ(list[17], 0x10);
+    EXPECT_EQ(list[27], 0x33);
+
+    // Any other counter, a jump past it, another device's tick and a short
+    // tick send nothing.
+    master_->Clear();
+    dpu_->RxVexTick(kMaster, TickItem(5 * Period() + 1, 3000));
+    dpu_->RxVexTick(kMaster, TickItem(6 * Period(), 4000));
+    dpu_->RxVexTick(kAnchors[0], TickItem(5 * Period(), 5000));
+    EXPECT_EQ(dpu_->GetNetworkTimeCounter(), 6u * Period());
+    vex_data_tick_t tick{};
+    tick.network_time = 5 * Period();
+    StdoutCapture capture;
+    dpu_->RxVexTick(kMaster, VexDataItem(VexType::kTick, 30, &tick));
+    EXPECT_EQ(capture.Stop(), "DPU: Received Bad Sync...\n");
+    EXPECT_TRUE(master_->Frames().empty());
+    EXPECT_EQ(dpu_->GetNetworkTimeCounter(), 6u * Period());
+}
+
+TEST_F(DpuBringUpTest, AdmitsOneDevicePerTickWithItsReservationItemAndCommands) {
+    InitializeMaster();
+    const uint32_t counter = 1000 * Period();
+    dpu_->RxVexTick(kMaster, TickItem(counter, 1000));
+    master_->Clear();
+
+    StdoutCapture quiet;
+    dpu_->RxVexDiscovery(kAnchors[0], DiscoveryItem(kTag));
+    // A second announcement before the next tick is dropped whole.
+    dpu_->RxVexDiscovery(kAnchors[0], DiscoveryItem(kSecondTag));
+    EXPECT_EQ(Admissions(*publisher_), (std::vector<std::pair<uint32_t, uint8_t>>{{kTag, kVexAdmissionTag}}));
+    auto frames = BytesOf(master_->Frames());
+    ASSERT_EQ(frames.size(), 1u);
+    // Set-sync-commands with the tag's six commands: address set (id 6: master,
+    // four anchors, then the tag), select, LED 0x30, transmit, user data
+    // size, sensor settings.
+    const Bytes& tagCommands = frames[0];
+    const uint16_t length = wire::read_be16(tagCommands.data() + 2);
+    EXPECT_EQ(tagCommands[0], 0x11);
+    EXPECT_EQ(tagCommands[1], 0x04);
+    EXPECT_EQ(tagCommands[4], 6);
+    EXPECT_EQ(length, 8u + 4 + 11 + 12 + 4 + 7);
+    ASSERT_EQ(tagCommands.size(), 5u + length);
+    EXPECT_EQ(Bytes(tagCommands.begin() + 5, tagCommands.begin() + 17),
+              (Bytes{0x12, 0x08, 0x01, 0x01, 0x00, 0x21, 0x00, 0x06, 0x13, 0x04, 0x00, 0x06}));
+    // The tag's beacon slot times its commands: the LED two periods and 70
+    // units after slot start plus counter.
+    const TIME_RESERVATION_T slot = site_.scheduler->GetTimeSlot(
+        kTag, site_.budget.GetSlottime(RfSchedulerSettings::kSlotTagBeacon), Period());
+    ASSERT_NE(slot.duration, 0u);
+    EXPECT_EQ(tagCommands[17], 0x10);
+    EXPECT_EQ(wire::read_be32(tagCommands.data() + 19), slot.start + counter + 2 * Period() + 70);
+    EXPECT_EQ(tagCommands[28], 0x14);
+
+    // After the next tick the second tag is admitted in a slot of its own.
+    publisher_->Clear();
+    master_->Clear();
+    dpu_->RxVexTick(kMaster, TickItem(counter + Period(), 2000));
+    dpu_->RxVexDiscovery(kAnchors[0], DiscoveryItem(kSecondTag));
+    EXPECT_EQ(Admissions(*publisher_),
+              (std::vector<std::pair<uint32_t, uint8_t>>{{kSecondTag, kVexAdmissionTag}}));
+    ASSERT_EQ(master_->Frames().size(), 1u);
+    EXPECT_NE(
+        site_.scheduler
+            ->GetTimeSlot(kSecondTag, site_.budget.GetSlottime(RfSchedulerSettings::kSlotTagBeacon), Period())
+            .start,
+        slot.start);
+}
+
+TEST_F(DpuBringUpTest, AdmissionOutcomesOfAnchorsAndUnknownDevices) {
+    InitializeMaster();
+    struct Case {
+        uint32_t serial;
+        uint8_t outcome;
+        size_t commands;
+        uint16_t address;
+    };
+    // Wired anchor: 4 commands; UWB anchor: 7 with its report slot; a
+    // disabled tag is unknown to the registry: the unconfigured list with
+    // address 0x7FFF.
+    const Case cases[] = {{kWiredAnchor, kVexAdmissionWiredAnchor, 4, 3},
+                          {kAnchors[0], kVexAdmissionWirelessAnchor, 7, 2},
+                          {kDisabledTag, kVexAdmissionUnknownSerialNumber, 3, 0x7FFF},
+                          {0x0BADBEEF, kVexAdmissionUnknownSerialNumber, 3, 0x7FFF}};
+    uint32_t counter = 100 * Period();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.serial);
+        dpu_->RxVexTick(kMaster, TickItem(counter, counter));
+        counter += Period();
+        master_->Clear();
+        publisher_->Clear();
+        {
+            StdoutCapture quiet;
+            dpu_->RxVexDiscovery(kAnchors[1], DiscoveryItem(c.serial));
+        }
+        EXPECT_EQ(Admissions(*publisher_),
+                  (std::vector<std::pair<uint32_t, uint8_t>>{{c.serial, c.outcome}}));
+        const auto frames = BytesOf(master_->Frames());
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(frames[0][4], c.commands);
+        EXPECT_EQ(wire::read_be32(frames[0].data() + 7), c.serial);
+        EXPECT_EQ(wire::read_be16(frames[0].data() + 11), c.address);
+    }
+    // Serial numbers 0 and 0xFFFFFFFF are not devices: nothing happens.
+    dpu_->RxVexTick(kMaster, TickItem(counter, counter));
+    master_->Clear();
+    publisher_->Clear();
+    dpu_->RxVexDiscovery(kAnchors[1], DiscoveryItem(0));
+    dpu_->RxVexDiscovery(kAnchors[1], DiscoveryItem(0xFFFFFFFF));
+    dpu_->RxVexDiscovery(kAnchors[1], VexDataItem(VexType::kDiscovery, 3, "abc"));
+    EXPECT_TRUE(Admissions(*publisher_).empty());
+    EXPECT_TRUE(master_->Frames().empty());
+}
+
+TEST_F(DpuBringUpTest, StopsAcknowledgedByAnotherDeviceDoNotCount) {
+    AcknowledgeStops(master_.get(), kAnchors[0]);
+    StdoutCapture capture;
+    dpu_->DeconfigureMaster();
+    const std::string printed = capture.Stop();
+    const auto frames = BytesOf(master_->Frames());
+    EXPECT_EQ(std::count(frames.begin(), frames.end(), kStopSync), Dpu::kMaxStopSyncAttempts);
+    EXPECT_NE(printed.find("DPU: Timed out trying to deconfigure the Master!!\n"), std::string::npos);
+    EXPECT_FALSE(dpu_->IsMasterStopped());
+}
+
+TEST_F(DpuBringUpTest, SmoothingFactorCommandsAreFilteredCappedAndRepublishedOnce) {
+    HostSettings* host = Settings::GlobalSettings()->GetHostSettingsReference();
+    StdoutCapture capture;
+    dpu_->RxVexSmoothingFactor(0, SmoothingItem(1, 0, 7));
+    dpu_->RxVexSmoothingFactor(0, SmoothingItem(0, 5, 7));
+    EXPECT_EQ(host->GetSmoothingFactor(), 0u);
+    dpu_->RxVexSmoothingFactor(0, SmoothingItem(0, 0, 7));
+    EXPECT_EQ(host->GetSmoothingFactor(), 7u);
+    dpu_->RxVexSmoothingFactor(0, SmoothingItem(0, 1, 0xFFFFFFFF));
+    EXPECT_EQ(host->GetSmoothingFactor(), DwNode::kMaxPositionHistory - 1);
+    dpu_->RxVexSmoothingFactor(0, VexDataItem(VexType::kSmoothingFactor, 7, "1234567"));
+    // The three accepted commands make one publication, in the engine's thread.
+    EXPECT_TRUE(publisher_->Input().empty());
+    ASSERT_TRUE(SpinUntil([this] { return !publisher_->Input().empty(); }));
+    QCoreApplication::processEvents();
+    const std::string printed = capture.Stop();
+    EXPECT_EQ(printed,
+              "DPU: Ignoring smoothing factor sent out by this host...\n"
+              "DPU: Ignoring command sent to some destination other than this host...\n"
+              "DPU: Setting smoothing factor to 7...\n"
+              "DPU: Setting smoothing factor to 1023...\n"
+              "DPU: publishing configurations...\n");
+    const auto input = publisher_->Input();
+    ASSERT_EQ(input.size(), 1u);
+    QJsonObject config;
+    ASSERT_EQ(input[0].GetDataItems().size(), 1u);
+    ASSERT_TRUE(VexDataConfig_Read(*input[0].GetDataItems().front(), &config));
+    EXPECT_EQ(config.value("host").toObject().value("smoothing factor").toInt(), 1023);
+}
+
+TEST_F(DpuBringUpTest, InfrastructureListsTheMasterFirstThenTheAnchors) {
+    dpu_->PublishInfrastructure();
+    const auto output = publisher_->Output();
+    ASSERT_EQ(output.size(), 1u);
+    std::vector<vex_data_infrastructure_t> nodes;
+    for (const auto& item : output[0].GetDataItems()) {
+        vex_data_infrastructure_t node;
+        ASSERT_TRUE(VexData_Read(*item, &node));
+        nodes.push_back(node);
+    }
+    ASSERT_EQ(nodes.size(), 5u);
+    EXPECT_EQ(+nodes[0].kind, kVexInfrastructureMaster);
+    EXPECT_EQ(+nodes[0].serial_number, kMaster);
+    EXPECT_EQ(+nodes[0].x, 5000);
+    EXPECT_EQ(+nodes[0].z, 2000);
+    for (size_t i = 1; i < nodes.size(); ++i) {
+        EXPECT_EQ(+nodes[i].kind, kVexInfrastructureAnchor);
+        EXPECT_EQ(+nodes[i].serial_number, kAnchors[i - 1]);
+    }
+    EXPECT_EQ(+nodes[1].z, 2500);
+    EXPECT_EQ(+nodes[3].z, 500);
+    EXPECT_EQ(+nodes[3].x, 10000);
+    EXPECT_EQ(+nodes[3].y, 8000);
+}
+
+TEST_F(DpuBringUpTest, ConfigurationTooLargeForOnePacketIsRefusedWithAMessage) {
+    std::vector<TagSettings> tags(3000);
+    for (size_t i = 0; i < tags.size(); ++i) {
+        tags[i].SetSerialNumber(0x03000000 + static_cast<uint32_t>(i));
+    }
+    FlatSettingsInterface(Settings::GlobalSettings()).SetTagList(tags);
+    StdoutCapture capture;
+    dpu_->PublishConfigs();
+    const std::string printed = capture.Stop();
+    EXPECT_EQ(printed.rfind("DPU: publishing configurations...\nVuv configuration item of ", 0), 0u);
+    EXPECT_NE(printed.find("bytes does not fit a packet; not sent\n"), std::string::npos);
+    EXPECT_TRUE(publisher_->Input().empty());
+}
+
+TEST(DpuLoadCfgTest, RefusesAGainOrSpeedOfLightThatIsNotPositiveAndFinite) {
+    const double bad[] = {0.0, -1.0, std::nan(""), INFINITY};
+    for (const double value : bad) {
+        for (const bool gain : {true, false}) {
+            SCOPED_TRACE(value);
+            options_t options;
+            (gain ? options.vm_gain : options.speed_of_light) = value;
+            const site_t site = Install(options);
+            Dpu dpu;
+            StdoutCapture capture;
+            EXPECT_FALSE(dpu.Init({}, site.node_manager, site.scheduler, site.budget));
+            EXPECT_NE(capture.Stop().find(gain ? "DPU: VM Gain must be a positive finite number\n"
+                                               : "DPU: Speed of light must be a positive finite number\n"),
+                      std::string::npos);
+        }
+    }
+    const site_t site = Install();
+    Dpu dpu;
+    StdoutCapture capture;
+    EXPECT_TRUE(dpu.Init({}, site.node_manager, site.scheduler, site.budget));
+    EXPECT_EQ(capture.Stop(),
+              "RDOA Sanity check disabled.\nMax Tag Velocity: 50.000000 m/s\nOcclusion mitigation disabled.\n"
+              "Min stop threshold: 0.001000\nVM Rejection Threshold: 0.500000\nVM Gain 0.900000\n"
+              "Using raw position for location guesses\nSpeed of light: 299792458.000000\n"
+              "Minimum anchors before calculating a position: 4\n");
+}
+
+}  // namespace
