@@ -22,12 +22,15 @@ static_assert(std::atomic<bool>::is_always_lock_free, "read inside a signal hand
 static QPointer<QSocketNotifier> signal_notifier_;
 
 bool InstallSigHandler() {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    signal_pipe_read_ = fds[0];
-    signal_pipe_write_ = fds[1];
-    loop_takes_signals_.store(true);
+    if (signal_pipe_read_ < 0) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+            signal_pipe_read_ = fds[0];
+            signal_pipe_write_ = fds[1];
+        }
+    }
+    // Without a pipe no loop can take a signal: the handler then ends the process.
+    loop_takes_signals_.store(signal_pipe_read_ >= 0);
 
     struct sigaction action = {};
     action.sa_handler = SigHandler;
@@ -41,7 +44,7 @@ bool InstallSigHandler() {
     }
     // A parent may have left them blocked; threads started later inherit this mask.
     pthread_sigmask(SIG_UNBLOCK, &handled, nullptr);
-    return true;
+    return signal_pipe_read_ >= 0;
 }
 
 void SigHandler(int signal) {

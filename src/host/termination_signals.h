@@ -14,7 +14,9 @@
 class QCoreApplication;
 
 // Installs SigHandler for the three signals (empty mask, no flags) and
-// unblocks them in the calling thread. False when the pipe cannot be made.
+// unblocks them in the calling thread; from now on signals wait in the pipe
+// for the loop. False when the pipe cannot be made (a signal then ends the
+// process as above).
 bool InstallSigHandler();
 
 void SigHandler(int signal);
