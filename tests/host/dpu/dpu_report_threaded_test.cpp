@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/geometry.h"
@@ -274,6 +275,23 @@ TEST_F(DpuReportTest, RejectedSolvePublishesItsDiagnosticsAndKeepsThePreviousPos
     EXPECT_EQ(+contents.positions[0].y, 3200);
     EXPECT_EQ(+contents.positions[0].z, 2100);
     EXPECT_NE(+contents.positions[0].sequence, 4);
+}
+
+TEST_F(DpuReportTest, UnknownMemberNodeIsReportedOncePer256Reports) {
+    // The count is process-wide and wraps at 256: whatever it stood at, 256
+    // reports pass its zero exactly once, from two tags solved in parallel.
+    auto entries = Entries(Coordinates(3000.0, 4000.0, 1000.0), 1.0);
+    entries[3].anchor_network_id = 41;
+    QtMessagesToStdout messages;
+    StdoutCapture capture;
+    for (int i = 0; i < 128; ++i) {
+        dpu_->ToaRxCallback(EncodeReport(kTag, kTagId, static_cast<uint16_t>(i), entries));
+        dpu_->ToaRxCallback(EncodeReport(kSecondTag, kSecondTagId, static_cast<uint16_t>(i), entries));
+    }
+    WaitForPackets(256);
+    const std::string printed = capture.Stop();
+    EXPECT_EQ(printed,
+              "DPU: received TOA report with unrecognized member node 41. Is another host running?\n");
 }
 
 TEST_F(DpuReportTest, SolvesOfOneTagArePublishedInReportOrder) {
