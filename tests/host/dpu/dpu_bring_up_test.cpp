@@ -529,6 +529,8 @@ TEST_F(DpuBringUpTest, TagWithoutAFreeSlotIsAdmittedAsAnUnconfiguredDevice) {
     EXPECT_EQ(frames[0][4], 3);
     EXPECT_EQ(wire::read_be32(frames[0].data() + 7), kTag);
     EXPECT_EQ(wire::read_be16(frames[0].data() + 11), 0x7FFF);
+    EXPECT_EQ(frames[0][17], 0x10);
+    EXPECT_EQ(wire::read_be32(frames[0].data() + 19), Period() / 2 + 100 * Period() + 2 * Period() + 70);
 }
 
 TEST_F(DpuBringUpTest, StopsAcknowledgedByAnotherDeviceDoNotCount) {
