@@ -103,7 +103,10 @@ sim_ssp_outcome_t SimDevice::HandleSspPayload(const uint8_t* payload, size_t len
             }
             break;
         case dp::kSspCmdStopSync:
+            // Commands meant for the syncs of this run go with it.
             outcome.stop_sync = IsMaster();
+            sync_commands.clear();
+            sync_command_count = 0;
             break;
         default:
             break;

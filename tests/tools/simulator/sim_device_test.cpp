@@ -91,6 +91,11 @@ TEST(SimDeviceTest, MasterCarriesEverySetOfSyncCommandsSinceItsLastSync) {
     const std::vector<uint8_t> short_set = {0x11, 0x04, 0x01, 0x00, 0x01, 0x10};
     master.HandleSspPayload(short_set.data(), short_set.size());
     EXPECT_EQ(master.sync_commands.size(), 9u);
+    // A stop drops what was waiting for the syncs of that run.
+    const std::vector<uint8_t> stop = {0x11, 0x06};
+    EXPECT_TRUE(master.HandleSspPayload(stop.data(), stop.size()).stop_sync);
+    EXPECT_TRUE(master.sync_commands.empty());
+    EXPECT_EQ(master.sync_command_count, 0);
     // Only a master starts or stops syncs.
     const std::vector<uint8_t> start = {0x11, 0x00, 0x00, 0x01, 0x7C, 0xDC, 1, 0, 0, 0, 0, 127, 2};
     const sim_ssp_outcome_t outcome = master.HandleSspPayload(start.data(), start.size());
