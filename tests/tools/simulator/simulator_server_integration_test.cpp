@@ -1,8 +1,11 @@
-// The server's own location engine, Backlink and USB link, set up as the host
-// sets them up, against a simulated site: the engine brings the network up
-// through the simulated master, admits the anchors and tags that announce
-// themselves, and publishes positions that come within a few decimetres of
-// where the simulator says the tags truly were at each transmission.
+// The server's own location engine, Backlink, USB link, configuration server
+// and Ethernet link, set up as the host sets them up, against a simulated
+// site: the engine brings the network up through the simulated master on its
+// pseudo-terminal, an Ethernet anchor announces itself and is linked (it then
+// publishes its receptions on the Internal stream itself), the anchors and
+// tags that announce themselves over the air are admitted, and the positions
+// published come within a few decimetres of where the simulator says the tags
+// truly were at each transmission, with the Ethernet anchor among those used.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -15,6 +18,8 @@
 
 #include "config/flat_settings_interface.h"
 #include "config/settings.h"
+#include "host/devices/configuration_server.h"
+#include "host/devices/ethernet_link.h"
 #include "host/devices/node_manager.h"
 #include "host/devices/usb_link.h"
 #include "host/devices/worker_thread.h"
@@ -34,6 +39,8 @@ constexpr uint32_t kCirclingTag = 0x01010021;
 // This file's UDP ports: the Internal and External streams.
 constexpr uint16_t kInternalPort = 43300;
 constexpr uint16_t kExternalPort = 43301;
+constexpr uint16_t kConfigPort = 43302;
+constexpr uint32_t kEthernetAnchor = 0x01000012;
 
 struct published_position_t {
     uint32_t serial;
@@ -43,6 +50,7 @@ struct published_position_t {
 // The External stream's positions, gathered on its receiver thread.
 std::mutex positions_mutex_;
 std::vector<published_position_t> positions_;
+std::map<uint32_t, int> solve_anchors_;  // anchor serial number: solves it took part in
 
 // The default site, with anchors hung at different heights so that height is
 // determined too, the master on a pseudo-terminal of this process, and the
@@ -61,7 +69,12 @@ sim_site_t Site(Settings* settings) {
                 Coordinates(device.position.GetX(), device.position.GetY(), heights[anchor++ % 4]);
         if (device.link == SimLinkKind::kUsb)
             device.usb_path = "/tmp/" + ProcessUnique("vorav-sim-e2e-master");
+        if (device.serial_number == kEthernetAnchor)
+            device.link = SimLinkKind::kEthernet;
     }
+    site.config_group = ProcessGroup();
+    site.config_port = kConfigPort;
+    site.announce_period_ms = 200;
     ApplySimSiteToSettings(site, settings);
     HostSettings* host = settings->GetHostSettingsReference();
     host->SetInputSocketSettings(NetworkSocketSettings(ProcessGroup(), kInternalPort, 1, "lo"));
@@ -141,6 +154,13 @@ TEST(SimulatorServerTest, EngineTracksTheSimulatedTagsWithinAFewDecimetres) {
     std::string error;
     ASSERT_TRUE(simulator.Start(&error)) << error;
     VexConnection external(NetworkSocketSettings(ProcessGroup(), kExternalPort, 1, "lo"));
+    external.Subscribe(VexType::kToaAnchor, [](uint32_t, uint32_t, const VexDataItem& item) {
+        vex_data_toa_anchor_t anchor;
+        if (VexData_Read(item, &anchor)) {
+            std::lock_guard<std::mutex> lock(positions_mutex_);
+            ++solve_anchors_[anchor.anchor_serial_number];
+        }
+    });
     external.Subscribe(VexType::kPosition, [](uint32_t serial, uint32_t, const VexDataItem& item) {
         published_position_t published{serial, {}};
         if (VexData_Read(item, &published.position)) {
@@ -164,8 +184,35 @@ TEST(SimulatorServerTest, EngineTracksTheSimulatedTagsWithinAFewDecimetres) {
     ASSERT_TRUE(dpu->Init({QPointer<NodeLink>(link)}, nodes, scheduler, budget));
     const WorkerThread link_thread = WorkerThread::Create<NodeLink>(
         link, &NodeLink::Run, &NodeLink::QuitThread, &NodeLink::Shutdown, QString("UsbLink"));
+    // The host's part for Ethernet devices: a link for the configured device that
+    // announces itself, bound to the Internal stream, brought into the network.
+    auto* configuration_server = new ConfigurationServer(QString::fromStdString(ProcessGroup()), kConfigPort,
+                                                         QNetworkInterface::interfaceFromName("lo"));
+    const WorkerThread server_thread = WorkerThread::Create(
+        configuration_server, &ConfigurationServer::Run, &ConfigurationServer::QuitThread,
+        &ConfigurationServer::Shutdown, QString("ConfigurationServer"));
+    WorkerThread ethernet_thread;
+    QObject host;
+    QObject::connect(
+        configuration_server, &ConfigurationServer::SignalEthernetAnnounceReceived, &host,
+        [&](ethernet_announce_t announce, QString address, quint16 port) {
+            if (announce.serial_number != kEthernetAnchor || !ethernet_thread.IsEmpty())
+                return;
+            auto* ethernet = new EthernetLink();
+            ethernet->SetSerialNumber(announce.serial_number);
+            ethernet->SetLocalAddress(QHostAddress(QString::fromStdString(ProcessGroup())));
+            ethernet->SetLocalPort(kInternalPort);
+            ethernet->SetNetworkInterface("lo", announce.vlan_id);
+            ethernet->Init(nodes, backlink->GetStreams(), QString("udpm://%1:%2").arg(address).arg(port));
+            QObject::connect(ethernet, &NodeLink::DeviceConnected, dpu,
+                             qOverload<NodeLink*>(&Dpu::InitializeNetwork));
+            ethernet_thread = WorkerThread::Create<NodeLink>(ethernet, &NodeLink::Run, &NodeLink::QuitThread,
+                                                             &NodeLink::Shutdown, QString("EthernetLink"));
+            ethernet_thread.Start();
+        });
     backlink_thread.Start();
     link_thread.Start();
+    server_thread.Start();
 
     // The bring-up alone takes some 13 s (5 s with the master stopped, 7 s of fast sync).
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
@@ -173,6 +220,10 @@ TEST(SimulatorServerTest, EngineTracksTheSimulatedTagsWithinAFewDecimetres) {
            std::chrono::steady_clock::now() < deadline) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
+    server_thread.RequestStop();
+    EXPECT_TRUE(server_thread.Join(5000));
+    ethernet_thread.RequestStop();
+    EXPECT_TRUE(ethernet_thread.Join(5000));
     link_thread.RequestStop();
     EXPECT_TRUE(link_thread.Join(5000));
     backlink_thread.RequestStop();
@@ -184,6 +235,13 @@ TEST(SimulatorServerTest, EngineTracksTheSimulatedTagsWithinAFewDecimetres) {
     const std::vector<sim_truth_t> truth = simulator.TakeTruth();
     const sim_device_status_t master_status = simulator.GetStatus(master);
     EXPECT_GT(master_status.syncs_sent, 100u);
+    EXPECT_NE(simulator.GetStatus(kEthernetAnchor).host_address, 0u)
+        << "the Ethernet link configured the device";
+    {
+        std::lock_guard<std::mutex> lock(positions_mutex_);
+        EXPECT_GT(solve_anchors_[kEthernetAnchor], 20)
+            << "the Ethernet anchor's receptions reached the solver";
+    }
     for (const uint32_t tag : {kStandingTag, kCirclingTag}) {
         const std::vector<double> errors = Errors(tag, truth, 20);
         ASSERT_GE(errors.size(), 50u) << std::hex << tag;
