@@ -14,6 +14,7 @@
 #include <string>
 
 #include "config/config_file_loader.h"
+#include "config/config_read.h"
 #include "config/config_file_validator.h"
 #include "config/config_to_settings_converter.h"
 #include "config/config_updater.h"
@@ -138,14 +139,10 @@ void LoadChain(benchmark::State& state, const char* name) {
     ConfigFileLoader loader("/nonexistent/vorav/server_uid");
     Settings settings;
     for (auto _ : state) {
-        bool ok = false;
-        const QJsonObject config =
-            ConfigUpdater::UpdateConfigurationToMostRecent(loader.LoadJsonConfigFromFile(path, &ok));
-        if (!ok || !ConfigFileValidator::IsConfigFileValid(config, false)) {
+        if (!ReadConfig(&loader, path, &settings)) {
             state.SkipWithError("the generated site does not load");
             break;
         }
-        ConfigToSettingsConverter::ConvertConfigToSettings(&settings, config);
         benchmark::DoNotOptimize(settings.GetRfNetworkSettingsReference());
     }
     if (settings.GetRfNetworkSettingsReference()->GetTags().size() != static_cast<size_t>(kTags))

@@ -40,12 +40,15 @@ function(vorav_library name)
 endfunction()
 
 # One test executable per *_test.cpp file of the calling folder, linked with
-# the given libraries and the shared test main (which creates a
-# QCoreApplication). Files ending in _integration_test.cpp are labelled
+# the given libraries and a shared test main: vorav_test_main (which creates a
+# QCoreApplication) unless MAIN names another. Files ending in _integration_test.cpp are labelled
 # "integration", files ending in _threaded_test.cpp "threaded" (these also run
 # under ThreadSanitizer in CI), all others "unit".
 function(vorav_tests prefix)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "MAIN" "LIBS" ${ARGN})
+  if(NOT ARG_MAIN)
+    set(ARG_MAIN vorav_test_main)
+  endif()
   file(GLOB tests CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp")
   foreach(test_source ${tests})
     get_filename_component(test_name ${test_source} NAME_WE)
@@ -55,7 +58,7 @@ function(vorav_tests prefix)
     target_compile_definitions(${target} PRIVATE
       VORAV_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
       VORAV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-    target_link_libraries(${target} PRIVATE ${ARG_LIBS} vorav_test_main GTest::gtest GTest::gmock)
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} ${ARG_MAIN} GTest::gtest GTest::gmock)
     set(label unit)
     if(test_name MATCHES "_integration_test$")
       set(label integration)

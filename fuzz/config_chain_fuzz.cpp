@@ -20,6 +20,7 @@
 #include <string>
 
 #include "config/config_file_loader.h"
+#include "config/config_read.h"
 #include "config/config_file_validator.h"
 #include "config/config_to_settings_converter.h"
 #include "config/config_updater.h"
@@ -134,15 +135,11 @@ void ExpectSameAfterReadingBack(QJsonObject first, QJsonObject second) {
 void RunChain(ConfigFileLoader& loader, const std::string& path) {
     Settings* global = Settings::GlobalSettings();
     const QJsonObject before = Fingerprint(global);
-    bool ok = false;
-    const QJsonObject config =
-        ConfigUpdater::UpdateConfigurationToMostRecent(loader.LoadJsonConfigFromFile(path, &ok));
-    if (!ok || !ConfigFileValidator::IsConfigFileValid(config, false)) {
+    if (!ReadConfig(&loader, path, global)) {
         if (Fingerprint(global) != before)
             std::abort();
         return;
     }
-    ConfigToSettingsConverter::ConvertConfigToSettings(global, config);
     if (!global->IsValid())
         std::abort();
 

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <cmath>
@@ -11,9 +12,7 @@
 #include <vector>
 
 #include "config/config_file_loader.h"
-#include "config/config_file_validator.h"
-#include "config/config_to_settings_converter.h"
-#include "config/config_updater.h"
+#include "config/config_read.h"
 #include "config/settings.h"
 #include "config/settings_to_config_file_writer.h"
 #include "config/settings_to_json_converter.h"
@@ -32,18 +31,12 @@ std::string DefaultFile() {
     return std::string(VORAV_SOURCE_DIR "/default.cfg");
 }
 
-// Load, upgrade, validate and convert, as every loading chain does. The settings are
-// touched only once the object has been validated.
+// The loading chain with a loader of the test's own (its server uid, no /etc file).
 bool LoadChain(const std::string& path, uint32_t server_uid, Settings* settings, std::string* printed) {
     StdoutCapture capture;
     ConfigFileLoader loader("/nonexistent/vorav/server_uid");
     loader.SetServerUid(server_uid);
-    bool ok = false;
-    const QJsonObject config =
-        ConfigUpdater::UpdateConfigurationToMostRecent(loader.LoadJsonConfigFromFile(path, &ok));
-    const bool valid = ok && ConfigFileValidator::IsConfigFileValid(config, false);
-    if (valid)
-        ConfigToSettingsConverter::ConvertConfigToSettings(settings, config);
+    const bool valid = ReadConfig(&loader, path, settings);
     *printed = capture.Stop();
     return valid;
 }
@@ -395,4 +388,19 @@ TEST(ConfigChainFiles, RefusedLoadLeavesTheSettingsAsTheyWere) {
     EXPECT_EQ(printed, "Config: `network` section missing\n");
     EXPECT_FALSE(LoadChain(SampleFile("does_not_exist.cfg"), 0, &settings, &printed));
     EXPECT_EQ(SettingsToJsonConverter().ConvertSettingsToJson(&settings), before);
+}
+
+// The chain hands back the object it validated: a version-1 file comes back upgraded,
+// as the upgrader alone makes it; a file that is not read gives an empty object.
+TEST(ConfigChainFiles, HandsBackTheUpgradedObject) {
+    ConfigFileLoader loader("/nonexistent/vorav/server_uid");
+    Settings settings;
+    QJsonObject config;
+    StdoutCapture capture;
+    ASSERT_TRUE(ReadConfig(&loader, SampleFile("version1.cfg"), &settings, &config));
+    const QJsonDocument expected = QJsonDocument::fromJson(ReadFile(SampleFile("version1_upgraded.json")));
+    EXPECT_EQ(config, expected.object());
+    EXPECT_FALSE(ReadConfig(&loader, SampleFile("does_not_exist.cfg"), &settings, &config));
+    EXPECT_TRUE(config.isEmpty());
+    EXPECT_EQ(capture.Stop(), "Unable to open configuration file " + SampleFile("does_not_exist.cfg") + "\n");
 }

@@ -29,7 +29,8 @@ namespace test_devices {
 
 using Bytes = std::vector<uint8_t>;
 
-// The test network: master id 1, anchors ids 2 and 3, tags ids 4 and 5.
+// The test network: master id 1, anchors ids 2 and 3, tags ids 4 and 5, and
+// an alien node.
 constexpr uint32_t kMaster = 0x01020001;
 constexpr uint32_t kAnchor1 = 0x01030001;
 constexpr uint32_t kAnchor2 = 0x01030002;
@@ -40,6 +41,8 @@ constexpr uint16_t kAnchor1Id = 2;
 constexpr uint16_t kAnchor2Id = 3;
 constexpr uint16_t kTag1Id = 4;
 constexpr uint16_t kTag2Id = 5;
+// A device of another network.
+constexpr uint32_t kAlien = 0x0A0B0C0E;
 // The serial number the simulated device on a link answers with.
 constexpr uint32_t kLinkDevice = kAnchor1;
 
@@ -67,6 +70,7 @@ inline std::shared_ptr<const NodeManager> MakeRegistry() {
         tags.push_back(tag);
     }
     rf->SetTags(tags);
+    settings.SetAlienNodeList({AlienNodeSettings(kAlien, cmd_set_rf_settings_t{})});
     auto registry = std::make_shared<NodeManager>();
     registry->Init(&settings, 100);
     return registry;

@@ -10,9 +10,7 @@
 
 #include "base/serial_number.h"
 #include "config/config_file_loader.h"
-#include "config/config_file_validator.h"
-#include "config/config_to_settings_converter.h"
-#include "config/config_updater.h"
+#include "config/config_read.h"
 #include "config/flat_settings_interface.h"
 #include "config/settings.h"
 #include "config/settings_to_config_file_writer.h"
@@ -147,18 +145,11 @@ bool LoadSimSite(const std::string& site_path, const std::string& config_path, s
     // The server's own loading chain, so that the simulator sees the site exactly as the server does.
     // The server uid file is not read: a site file describes one network.
     ConfigFileLoader loader("/dev/null");
-    bool ok = false;
-    QJsonObject config = loader.LoadJsonConfigFromFile(server_config, &ok);
-    if (!ok) {
-        *error = "cannot load " + server_config;
+    if (!ReadConfig(&loader, server_config, settings)) {
+        // The loader or the validator has printed the reason.
+        *error = "cannot load " + server_config + " as a valid configuration";
         return false;
     }
-    config = ConfigUpdater::UpdateConfigurationToMostRecent(config);
-    if (!ConfigFileValidator::IsConfigFileValid(config, false)) {
-        *error = server_config + " is not a valid configuration";
-        return false;
-    }
-    ConfigToSettingsConverter::ConvertConfigToSettings(settings, config);
     FlatSettingsInterface flat(settings);
     RfNetworkSettings* network = settings->GetRfNetworkSettingsReference();
 

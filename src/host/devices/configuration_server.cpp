@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/serial_number.h"
+#include "host/devices/node_manager.h"
 #include "protocol/packets/device_protocol.h"
 
 namespace dp = device_protocol;
@@ -124,10 +125,9 @@ ConfigurationServer::AnnounceResult ConfigurationServer::ProcessDatagram(const u
     if (announced_.count(announce.serial_number) == 0) {
         if (announced_.size() < kMaxLoggedSerialNumbers) {
             announced_[announce.serial_number] = true;
-            std::printf("ConfigurationServer: Received announce from device with serial number %08X\n",
-                        announce.serial_number);
-            std::fflush(stdout);
+            LogFirstAnnounce(announce.serial_number);
         } else {
+            // A table full of strangers: the line goes through the throttle.
             datagram_messages_.Print(
                 "ConfigurationServer: Received announce from device with serial number %08X\n",
                 announce.serial_number);
@@ -135,6 +135,25 @@ ConfigurationServer::AnnounceResult ConfigurationServer::ProcessDatagram(const u
     }
     emit SignalEthernetAnnounceReceived(announce, sender.toString(), sender_port);
     return AnnounceResult::kReported;
+}
+
+void ConfigurationServer::LogFirstAnnounce(uint32_t serial_number) {
+    std::printf("ConfigurationServer: Received announce from device with serial number %08X\n",
+                serial_number);
+    if (registry_ != nullptr) {
+        const std::shared_ptr<DwNode> node = registry_->FindNodeBySerialNumber(serial_number);
+        if (node->IsNullNode()) {
+            std::printf(
+                "ConfigurationServer: device %08X is not configured (or disabled); its announces are "
+                "ignored\n",
+                serial_number);
+        } else if (node->IsAlienNode()) {
+            std::printf(
+                "ConfigurationServer: device %08X belongs to another network; its announces are ignored\n",
+                serial_number);
+        }
+    }
+    std::fflush(stdout);
 }
 
 void ConfigurationServer::Shutdown() {

@@ -16,11 +16,14 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 
 #include "host/devices/message_throttle.h"
 #include "protocol/packets/ethernet_announce_packet.h"
 
 Q_DECLARE_METATYPE(ethernet_announce_t)
+
+class NodeManager;
 
 class ConfigurationServer : public QObject {
     Q_OBJECT
@@ -38,6 +41,11 @@ class ConfigurationServer : public QObject {
                         QObject* parent = nullptr);
     ~ConfigurationServer() override;
 
+    // Set before the thread starts: the registry through which the first
+    // announce of each device is said to come from a device that is not
+    // configured, or from one of another network. Every valid announce is
+    // reported all the same; the host decides.
+    void SetRegistry(std::shared_ptr<const NodeManager> registry) { registry_ = std::move(registry); }
     // Stops reading at once and asks the thread to quit; any thread.
     void Shutdown();
     QNetworkInterface GetInterface() const { return interface_; }
@@ -58,6 +66,7 @@ class ConfigurationServer : public QObject {
 
   private:
     bool JoinMulticastGroup();
+    void LogFirstAnnounce(uint32_t serial_number);
 
     // Created by Run in the server's thread; read by Shutdown in another
     // thread only to disconnect it, so the pointer is atomic.
@@ -66,6 +75,7 @@ class ConfigurationServer : public QObject {
     const QNetworkInterface interface_;
     const QHostAddress group_address_;
     std::atomic<bool> shutting_down_{false};
+    std::shared_ptr<const NodeManager> registry_;
     // Server's thread only.
     std::map<uint32_t, bool> announced_;
     MessageThrottle datagram_messages_;

@@ -16,6 +16,7 @@
 #include "host/devices/configuration_server.h"
 #include "host/devices/worker_thread.h"
 #include "protocol/packets/ethernet_announce_packet.h"
+#include "support/device_payloads.h"
 #include "support/link_test_support.h"
 #include "support/stdout_capture.h"
 
@@ -166,6 +167,29 @@ TEST_F(ConfigurationServerTest, DatagramChecksAndBoundedLog) {
         lines += c == '\n';
     }
     EXPECT_LT(lines, ConfigurationServer::kMaxLoggedSerialNumbers + 200);
+}
+
+TEST_F(ConfigurationServerTest, FirstAnnounceOfADeviceSaysWhetherTheHostWillIgnoreIt) {
+    ConfigurationServer server(QString::fromStdString(ProcessGroup()), 42461, QNetworkInterface());
+    server.SetRegistry(test_devices::MakeRegistry());
+    int reported = 0;
+    QObject::connect(&server, &ConfigurationServer::SignalEthernetAnnounceReceived,
+                     [&](ethernet_announce_t, QString, quint16) { ++reported; });
+    const QHostAddress sender("10.0.0.1");
+    StdoutCapture capture;
+    for (int round = 0; round < 2; ++round) {
+        for (uint32_t serial : {test_devices::kAnchor1, 0x0A0B0C0Du, test_devices::kAlien}) {
+            server.ProcessDatagram(Announce(serial).data(), 12, sender, 1);
+        }
+    }
+    EXPECT_EQ(reported, 6);
+    EXPECT_EQ(
+        capture.Stop(),
+        "ConfigurationServer: Received announce from device with serial number 01030001\n"
+        "ConfigurationServer: Received announce from device with serial number 0A0B0C0D\n"
+        "ConfigurationServer: device 0A0B0C0D is not configured (or disabled); its announces are ignored\n"
+        "ConfigurationServer: Received announce from device with serial number 0A0B0C0E\n"
+        "ConfigurationServer: device 0A0B0C0E belongs to another network; its announces are ignored\n");
 }
 
 }  // namespace

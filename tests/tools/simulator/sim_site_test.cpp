@@ -12,8 +12,7 @@
 
 #include "base/serial_number.h"
 #include "config/config_file_loader.h"
-#include "config/config_to_settings_converter.h"
-#include "config/config_updater.h"
+#include "config/config_read.h"
 #include "config/settings.h"
 
 namespace {
@@ -35,11 +34,8 @@ void WriteFile(const std::string& path, const std::string& text) {
 // A configuration file read as the server reads it.
 Settings LoadAsServer(const std::string& path) {
     ConfigFileLoader loader("/dev/null");
-    bool ok = false;
     Settings settings;
-    ConfigToSettingsConverter::ConvertConfigToSettings(
-        &settings, ConfigUpdater::UpdateConfigurationToMostRecent(loader.LoadJsonConfigFromFile(path, &ok)));
-    EXPECT_TRUE(ok) << path;
+    EXPECT_TRUE(ReadConfig(&loader, path, &settings)) << path;
     return settings;
 }
 

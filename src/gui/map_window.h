@@ -1,0 +1,73 @@
+#pragma once
+// The map: a top view of the master and anchors (from the infrastructure
+// items) and the tags (from their position items), and the field that sends
+// the location engine a new position smoothing factor.
+//
+// GUI thread only.
+
+#include <QColor>
+#include <QLineEdit>
+#include <QMap>
+#include <QPointF>
+#include <QPushButton>
+#include <QWidget>
+#include <cstdint>
+
+#include "protocol/vex/vex_data_types.h"
+
+class DataTransport;
+
+// Draws the nodes, the whole set fitted into the widget with north (+y) up
+// and one scale for both axes.
+class MapView : public QWidget {
+    Q_OBJECT
+
+  public:
+    static const QColor kMasterColour;
+    static const QColor kAnchorColour;
+    static const QColor kTagColour;
+
+    explicit MapView(QWidget* parent = nullptr);
+
+    // Positions in millimetres, keyed by serial number.
+    void SetInfrastructureNode(uint32_t serial, uint8_t kind, QPointF position_mm);
+    void SetTag(uint32_t serial, QPointF position_mm);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    struct Node {
+        QPointF position_mm;
+        QColor colour;
+    };
+    QMap<uint32_t, Node> infrastructure_;
+    QMap<uint32_t, Node> tags_;
+};
+
+class MapWindow : public QWidget {
+    Q_OBJECT
+
+  public:
+    // Sends through `transport`, which must outlive the window.
+    explicit MapWindow(DataTransport* transport, QWidget* parent = nullptr);
+
+    QLineEdit* GetSmoothingFactorField() const { return smoothing_factor_field_; }
+    QPushButton* GetSmoothingFactorButton() const { return smoothing_factor_button_; }
+    MapView* GetView() const { return view_; }
+
+  public slots:
+    void ShowPosition(quint32 serial, vex_data_position_t position);
+    void ShowInfrastructure(vex_data_infrastructure_t node);
+    // Sends the field's value as one 0x8005 item (packet serial number 0,
+    // from the user interface to every host) on the Internal stream. A value
+    // that is not a whole number from 0 to 4294967295 is refused with a
+    // warning and nothing is sent.
+    void PublishSmoothingFactor();
+
+  private:
+    DataTransport* transport_;
+    QLineEdit* smoothing_factor_field_;
+    QPushButton* smoothing_factor_button_;
+    MapView* view_;
+};

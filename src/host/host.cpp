@@ -1,0 +1,451 @@
+#include "host/host.h"
+
+#include <libudev.h>
+
+#include <QDateTime>
+#include <QMutexLocker>
+#include <QNetworkInterface>
+#include <QSet>
+#include <QtDebug>
+#include <algorithm>
+#include <cstdio>
+
+#include "base/thread_annotations.h"
+#include "config/flat_settings_interface.h"
+#include "config/settings.h"
+#include "host/devices/configuration_server.h"
+#include "host/devices/dw_node.h"
+#include "host/devices/ethernet_link.h"
+#include "host/devices/node_link.h"
+#include "host/devices/usb_link.h"
+#include "host/dpu/backlink.h"
+#include "host/dpu/dpu.h"
+
+Host* Host::__instance = nullptr;
+
+static const char* const application_version_ = "2.0.0";
+// The device configuration stream: fixed group and port, only the interface
+// comes from the settings.
+static const char* const configuration_group_ = "239.255.76.67";
+static const quint16 configuration_port_ = 7670;
+
+static qint64 NowMs() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+Host* Host::Instance() {
+    if (__instance == nullptr)
+        __instance = new Host();
+    return __instance;
+}
+
+Host::Host(QObject* parent)
+    : QObject(parent),
+      last_stop_time_(NowMs() - kRestartHoldOffMs),
+      started_(false),
+      enabled_(true),
+      stopping_(false) {
+    restart_timer_.setSingleShot(true);
+    connect(this, &Host::SignalHostShutdown, this, &Host::Shutdown);
+    connect(this, &Host::SignalRunHost, this, &Host::StartHost);
+}
+
+Host::~Host() {
+    if (__instance == this)
+        __instance = nullptr;
+    fflush(stdout);
+    Shutdown();
+}
+
+bool Host::SetupHost() {
+    emit SignalRunHost();
+    return true;
+}
+
+void Host::ShutdownHost() {
+    emit SignalHostShutdown();
+}
+
+void Host::moveToThread(QThread* thread) {
+    QObject::moveToThread(thread);
+    restart_timer_.moveToThread(thread);
+}
+
+bool Host::StartHost() {
+    if (!IsEnabled() || AnyNetworkInterfaceIsInvalid())
+        return false;
+    if (started_.load())
+        return true;
+    QMutexLocker locker(&mutex_);
+    const qint64 since_stop_ms = NowMs() - last_stop_time_.load();
+    // Compared as unsigned: a stop time that lies ahead (the clock was set back)
+    // does not hold the start off.
+    if (stopping_.load() || static_cast<quint64>(since_stop_ms / 1000) <= 1)
+        return DelayedStartHost();
+
+    printf("initializing the host...\n");
+    printf("application v%s\n", application_version_);
+    fflush(stdout);
+    const RfSchedulerSettings budget(Settings::GlobalSettings());
+    if (budget.GetStatus() != RfSchedulerSettings::kStatusOk) {
+        printf("RF Scheduler ERROR - %u\n", static_cast<unsigned>(budget.GetStatus()));
+        printf("Aborting host...\n");
+        fflush(stdout);
+        return false;
+    }
+    InitializeRfScheduler(budget);
+
+    if (dpu_.isNull()) {
+        dpu_ = new Dpu(nullptr);
+        dpu_->SetEnabledCheck([] { return Host::Instance()->IsEnabled(); });
+    }
+    // The USB links first exist without their threads: should the engine
+    // refuse its configuration, they are deleted again here (no thread of
+    // theirs ever ran), instead of piling up beside the next start's.
+    const QStringList ports = GetListOfSerialPorts();
+    std::vector<QPointer<NodeLink>> usb_links;
+    for (int i = 0; i < ports.size(); ++i)
+        usb_links.push_back(new UsbLink());
+    if (!dpu_->Init(usb_links, node_manager_, rf_scheduler_, budget)) {
+        for (const QPointer<NodeLink>& link : usb_links)
+            delete link.data();
+        printf("DPU: error in config file\n");
+        fflush(stdout);
+        // Queued: the stop request runs once this start has released the mutex.
+        QMetaObject::invokeMethod(this, &Host::SignalHostShutdown, Qt::QueuedConnection);
+        return false;
+    }
+
+    backlink_thread_ = WorkerThread();
+    {
+        AnnotatedMutexLocker getters(&getters_mutex_);
+        backlink_ = new Backlink(dpu_, nullptr);
+    }
+    streams_ = backlink_->GetStreams();
+    backlink_thread_ = WorkerThread::Create(backlink_.data(), &Backlink::Run, &Backlink::QuitThreadSignal,
+                                            &Backlink::Shutdown, "Backlink");
+    backlink_thread_.Start();
+
+    for (size_t i = 0; i < usb_links.size(); ++i) {
+        WorkerThread thread;
+        if (PrepareLink(usb_links[i].data(), ports.at(static_cast<int>(i)), &thread)) {
+            links_.append(usb_links[i]);
+            link_threads_.append(thread);
+        }
+    }
+    InitializeConfigurationServer();
+    for (const WorkerThread& thread : link_threads_)
+        thread.Start();
+    connect(configuration_server_.data(), &ConfigurationServer::SignalEthernetAnnounceReceived, this,
+            &Host::EthernetAnnounceReceived);
+    configuration_server_thread_.Start();
+
+    started_.store(true);
+    qDebug("host started");
+    restart_timer_.stop();
+    return true;
+}
+
+bool Host::PrepareLink(NodeLink* link, const QString& portName, WorkerThread* thread) {
+    if (!link->Init(node_manager_, streams_, portName)) {
+        delete link;
+        return false;
+    }
+    *thread =
+        WorkerThread::Create(link, &NodeLink::Run, &NodeLink::QuitThread, &NodeLink::Shutdown, portName);
+    if (thread->IsEmpty()) {
+        delete link;
+        return false;
+    }
+    return true;
+}
+
+bool Host::DelayedStartHost() {
+    restart_timer_.stop();
+    const qint64 remaining_ms = kRestartHoldOffMs - (NowMs() - last_stop_time_.load());
+    connect(&restart_timer_, &QTimer::timeout, this, &Host::StartHost, Qt::UniqueConnection);
+    restart_timer_.blockSignals(false);
+    restart_timer_.setSingleShot(true);
+    if (remaining_ms < 0) {
+        // A stop is in progress and the last completed one lies further back:
+        // try again from the event loop.
+        restart_timer_.start(0);
+        return true;
+    }
+    restart_timer_.start(static_cast<int>(remaining_ms));
+    if (remaining_ms >= 1000) {
+        const long seconds = static_cast<long>(remaining_ms / 1000);
+        printf("Starting network in %ld seconds\n", seconds);
+        fflush(stdout);
+        qDebug().nospace() << "Starting network in " << seconds << " seconds...";
+    }
+    return true;
+}
+
+static bool InterfaceIsUsable(const std::string& name) {
+    const QNetworkInterface iface = QNetworkInterface::interfaceFromName(QString::fromStdString(name));
+    const QNetworkInterface::InterfaceFlags needed = QNetworkInterface::IsUp | QNetworkInterface::IsRunning;
+    return iface.isValid() && (iface.flags() & needed) == needed && !iface.addressEntries().isEmpty();
+}
+
+bool Host::AnyNetworkInterfaceIsInvalid() {
+    const FlatSettingsInterface settings(Settings::GlobalSettings());
+    if (!InterfaceIsUsable(settings.GetInputNetworkInterface())) {
+        qDebug(
+            "Host: Invalid Internal UDP Interface specified. The interface either does not exist or has "
+            "no IP address.\n");
+        return true;
+    }
+    if (!InterfaceIsUsable(settings.GetOutputNetworkInterface())) {
+        qDebug(
+            "Host: Invalid External UDP Interface specified. The interface either does not exist or has "
+            "no IP address.\n");
+        return true;
+    }
+    if (!InterfaceIsUsable(settings.GetConfigSocketSettings().GetNetworkIface())) {
+        qDebug(
+            "Host: Invalid Device Configuration UDP Interface specified. The interface either does not "
+            "exist or has no IP address.\n");
+        return true;
+    }
+    return false;
+}
+
+void Host::InitializeRfScheduler(RfSchedulerSettings budget) {
+    auto scheduler = std::make_shared<RfScheduler>(20.0);
+    scheduler->UpdateSyncPeriod(budget.GetLocationCycle());
+    auto registry = std::make_shared<NodeManager>();
+    // Network time units to whole milliseconds.
+    const uint32_t sync_period_ms = static_cast<uint32_t>(scheduler->GetSyncPeriod() * 0.0010256);
+    registry->Init(Settings::GlobalSettings(), sync_period_ms);
+    {
+        AnnotatedMutexLocker getters(&getters_mutex_);
+        rf_scheduler_ = scheduler;
+        node_manager_ = registry;
+    }
+
+    const uint cycle = budget.GetLocationCycle();
+    const std::shared_ptr<DwNode> master = node_manager_->GetPrimaryMaster();
+    if (master)
+        rf_scheduler_->RequestTimeSlot(master->GetSerialNumber(),
+                                       budget.GetSlottime(RfSchedulerSettings::kSlotSync), cycle);
+    rf_scheduler_->RequestTimeSlot(RfScheduler::kAnnouncementOwner,
+                                   budget.GetSlottime(RfSchedulerSettings::kSlotAnnouncement), cycle);
+    ReserveAnchorSlots(budget.GetSlottime(RfSchedulerSettings::kSlotAnchorReport), cycle);
+    const uint32_t remainder = budget.GetSlottime(RfSchedulerSettings::kSlotRemainder);
+    if (remainder != 0)
+        rf_scheduler_->RequestTimeSlot(RfScheduler::kRemainderOwner, remainder, cycle);
+}
+
+void Host::ReserveAnchorSlots(uint slotLength, uint cycle) {
+    const std::vector<AnchorSettings> anchors =
+        Settings::GlobalSettings()->GetRfNetworkSettingsReference()->GetAnchors();
+    for (auto anchor = anchors.rbegin(); anchor != anchors.rend(); ++anchor) {
+        if (anchor->GetEnabled() && anchor->IsWireless())
+            rf_scheduler_->RequestTimeSlot_FromEnd(anchor->GetSerialNumber(), slotLength, cycle);
+    }
+}
+
+void Host::InitializeConfigurationServer() {
+    const std::string name =
+        FlatSettingsInterface(Settings::GlobalSettings()).GetConfigSocketSettings().GetNetworkIface();
+    configuration_server_ =
+        new ConfigurationServer(configuration_group_, configuration_port_,
+                                QNetworkInterface::interfaceFromName(QString::fromStdString(name)), nullptr);
+    configuration_server_thread_ = WorkerThread::Create(
+        configuration_server_.data(), &ConfigurationServer::Run, &ConfigurationServer::QuitThread,
+        &ConfigurationServer::Shutdown, "ConfigurationServer");
+}
+
+void Host::CancelDelayedStart() {
+    if (QThread::currentThread() == restart_timer_.thread()) {
+        restart_timer_.stop();
+        restart_timer_.blockSignals(true);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        &restart_timer_,
+        [this] {
+            restart_timer_.stop();
+            restart_timer_.blockSignals(true);
+        },
+        Qt::QueuedConnection);
+}
+
+void Host::Shutdown() {
+    QThread* own_thread = thread();
+    if (own_thread != QThread::currentThread() && own_thread->isRunning()) {
+        // The quit-time stop, from the main thread: it runs in the Host's thread,
+        // like every stop after start-up, so that what the Host made there
+        // (the location engine of a restart with its timers) is not torn down
+        // under that thread's running event loop. Blocking, so the host is
+        // stopped when aboutToQuit() returns.
+        QMetaObject::invokeMethod(this, &Host::Shutdown, Qt::BlockingQueuedConnection);
+        return;
+    }
+    QMutexLocker locker(&mutex_);
+    if (stopping_.load() || !started_.load()) {
+        CancelDelayedStart();
+        return;
+    }
+    CancelDelayedStart();
+    stopping_.store(true);
+    printf("host shutting down...\n");
+    fflush(stdout);
+
+    // Threads that ended since the last stop need no waiting at exit.
+    stopped_threads_.erase(std::remove_if(stopped_threads_.begin(), stopped_threads_.end(),
+                                          [](const WorkerThread& thread) { return thread.IsFinished(); }),
+                           stopped_threads_.end());
+    if (!configuration_server_.isNull()) {
+        configuration_server_thread_.RequestStop();
+        stopped_threads_.push_back(configuration_server_thread_);
+        configuration_server_ = nullptr;
+        configuration_server_thread_ = WorkerThread();
+    }
+    if (!dpu_.isNull()) {
+        dpu_->ResetNetwork();
+        printf("Master Deconfigured.\n");
+        fflush(stdout);
+    }
+    if (!backlink_.isNull()) {
+        // Detaches the engine before it returns, so the engine can go below.
+        backlink_thread_.RequestStop();
+        AnnotatedMutexLocker getters(&getters_mutex_);
+        backlink_ = nullptr;
+    }
+    if (!backlink_thread_.IsEmpty())
+        stopped_threads_.push_back(backlink_thread_);
+    streams_.reset();
+    for (const WorkerThread& thread : link_threads_) {
+        thread.RequestStop();
+        stopped_threads_.push_back(thread);
+    }
+    links_.clear();
+    link_threads_.clear();
+    backlink_thread_ = WorkerThread();
+    {
+        AnnotatedMutexLocker getters(&getters_mutex_);
+        node_manager_.reset();
+    }
+    if (!dpu_.isNull()) {
+        // An engine of another thread (the first start's, made in the main
+        // thread) is deleted by that thread's event loop, never under it.
+        if (dpu_->thread() == QThread::currentThread())
+            delete dpu_.data();
+        else
+            dpu_->deleteLater();
+        dpu_ = nullptr;
+    }
+    last_stop_time_.store(NowMs());
+    started_.store(false);
+    stopping_.store(false);
+}
+
+void Host::EthernetAnnounceReceived(ethernet_announce_t announce, QString src_addr, quint16 src_port) {
+    QMutexLocker locker(&mutex_);
+    if (stopping_.load() || dpu_.isNull() || !node_manager_ || !streams_)
+        return;
+    const std::shared_ptr<DwNode> node = node_manager_->FindNodeBySerialNumber(announce.serial_number);
+    if (!node || node->IsNullNode() || node->IsAlienNode())
+        return;
+    const QString port_name = QString("udpm://%1:%2").arg(src_addr).arg(src_port);
+    const QPointer<NodeLink> old_link = node->GetNodeLink();
+    if (!old_link.isNull() && QString::fromStdString(old_link->GetPortName()) == port_name)
+        return;
+
+    const FlatSettingsInterface settings(Settings::GlobalSettings());
+    const QString iface = QString::fromStdString(settings.GetInputNetworkInterface());
+    auto* link = new EthernetLink();
+    link->SetNetworkInterface(iface, VlanForInterface(iface));
+    link->SetLocalPort(settings.GetInputUdpPort());
+    link->SetLocalAddress(QHostAddress(QString::fromStdString(settings.GetInputUdpAddress())));
+    link->SetSerialNumber(announce.serial_number);
+    WorkerThread thread;
+    if (!PrepareLink(link, port_name, &thread))
+        return;
+    links_.append(link);
+    link_threads_.append(thread);
+    connect(link, &NodeLink::DeviceConnected, dpu_.data(),
+            static_cast<void (Dpu::*)(NodeLink*)>(&Dpu::InitializeNetwork));
+    if (!old_link.isNull())
+        old_link->Shutdown();
+    thread.Start();
+    node->SetNodeLink(link);
+}
+
+std::shared_ptr<NodeManager> Host::GetNodeManager() {
+    AnnotatedMutexLocker getters(&getters_mutex_);
+    return node_manager_;
+}
+
+QPointer<Backlink> Host::GetBacklink() {
+    AnnotatedMutexLocker getters(&getters_mutex_);
+    return backlink_;
+}
+
+std::shared_ptr<RfScheduler> Host::GetRfScheduler() {
+    AnnotatedMutexLocker getters(&getters_mutex_);
+    return rf_scheduler_;
+}
+
+bool Host::WaitForStoppedThreads(QDeadlineTimer deadline) {
+    std::vector<WorkerThread> threads;
+    {
+        QMutexLocker locker(&mutex_);
+        threads = stopped_threads_;
+    }
+    for (const WorkerThread& thread : threads) {
+        const qint64 left = std::max<qint64>(deadline.remainingTime(), 0);
+        if (!thread.Join(static_cast<unsigned long>(left)))
+            return false;
+    }
+    return true;
+}
+
+QStringList Host::GetListOfSerialPorts() {
+    QSet<QString> names;
+    for (const std::string& port : FlatSettingsInterface(Settings::GlobalSettings()).GetSerialPorts()) {
+        if (!port.empty())
+            names.insert(QString::fromStdString(port));
+    }
+    return names.values();
+}
+
+int Host::VlanForInterface(QString name) {
+    const QStringList parts = name.split('.');
+    if (parts.size() == 2)
+        return parts.at(1).toInt();
+    if (name.contains("vlan", Qt::CaseInsensitive))
+        return name.mid(4).toInt();
+    return 0;
+}
+
+std::vector<std::string> GetListOfSerialPorts() {
+    std::vector<std::string> ports;
+    udev* context = udev_new();
+    if (context == nullptr) {
+        printf("ERR: Can't initialize udev object.\n");
+        fflush(stdout);
+        return ports;
+    }
+    udev_enumerate* enumerate = udev_enumerate_new(context);
+    udev_enumerate_add_match_subsystem(enumerate, "tty");
+    udev_enumerate_scan_devices(enumerate);
+    udev_list_entry* entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+        const char* path = udev_list_entry_get_name(entry);
+        udev_device* device = udev_device_new_from_syspath(context, path);
+        if (device == nullptr)
+            continue;
+        // The parent belongs to the device and is freed with it.
+        if (udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device") != nullptr) {
+            const std::string sys_path(path);
+            ports.push_back(sys_path.substr(sys_path.rfind('/') + 1));
+        }
+        udev_device_unref(device);
+    }
+    udev_enumerate_unref(enumerate);
+    udev_unref(context);
+    return ports;
+}

@@ -1,0 +1,270 @@
+// The Host in this process, on the repository's sample site over loopback:
+// starts and stops with their slots, the restart hold-off, the refusals, and
+// Ethernet devices attached from their announces.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "config/config_file_loader.h"
+#include "config/config_read.h"
+#include "config/flat_settings_interface.h"
+#include "config/settings.h"
+#include "host/devices/dw_node.h"
+#include "host/devices/node_link.h"
+#include "host/dpu/backlink.h"
+#include "host/host.h"
+#include "support/site_config.h"
+#include "support/stdout_capture.h"
+
+namespace {
+
+const uint32_t kMaster = 0x01000001;
+const std::vector<uint32_t> kAnchors = {0x01000011, 0x01000012, 0x01000013, 0x01000014};
+
+// The lines of `printed` that begin with `prefix` (the threads of an earlier
+// start may still print their last lines meanwhile).
+QStringList LinesStartingWith(const std::string& printed, const QString& prefix) {
+    QStringList lines;
+    for (const QString& line : QString::fromStdString(printed).split('\n')) {
+        if (line.startsWith(prefix))
+            lines.append(line);
+    }
+    return lines;
+}
+
+class HostTest : public ::testing::Test {
+  protected:
+    void SetUp() override { host_ = Host::Instance(); }
+
+    void TearDown() override {
+        Stop();
+        host_->SetEnabled(true);
+    }
+
+    // Loads the sample site into the process-wide settings.
+    void LoadSite(bool wired_anchors) {
+        ASSERT_TRUE(directory_.isValid());
+        const std::string path = WriteSiteConfig(directory_, 44240, [wired_anchors](QByteArray& text) {
+            if (wired_anchors)
+                text.replace("\"backhaul\": \"uwb\"", "\"backhaul\": \"wired\"");
+        });
+        ASSERT_FALSE(path.empty());
+        ConfigFileLoader loader("/nonexistent/vorav/server_uid");
+        StdoutCapture capture;
+        ASSERT_TRUE(ReadConfig(&loader, path, Settings::GlobalSettings())) << capture.Stop();
+    }
+
+    // Asks for a start and waits for it (through the hold-off of an earlier stop).
+    void Start() {
+        host_->SetupHost();
+        ASSERT_TRUE(SpinUntil([this] { return host_->IsStarted(); }, std::chrono::seconds(20)));
+    }
+
+    void Stop() {
+        if (!host_->IsStarted())
+            return;
+        host_->Shutdown();
+        since_stop_.start();
+    }
+
+    // Waits until a start would no longer be held off by the last stop.
+    void WaitOutHoldOff() {
+        if (since_stop_.isValid()) {
+            ASSERT_TRUE(SpinUntil([] { return since_stop_.elapsed() > Host::kRestartHoldOffMs + 100; }));
+        }
+    }
+
+    // Owners of the reserved windows, in the table's order.
+    std::vector<uint32_t> ReservedOwners() {
+        std::vector<uint32_t> owners;
+        for (const TIME_RESERVATION_T& window : host_->GetRfScheduler()->GetTimeReservations()) {
+            if (RfScheduler::TimeIsReserved(window))
+                owners.push_back(window.owner);
+        }
+        return owners;
+    }
+
+    Host* host_ = nullptr;
+    QTemporaryDir directory_;
+    static QElapsedTimer since_stop_;
+};
+QElapsedTimer HostTest::since_stop_;
+
+TEST_F(HostTest, RefusesADisabledHostABadInterfaceAndABadRfBudget) {
+    LoadSite(false);
+    WaitOutHoldOff();
+    FlatSettingsInterface settings(Settings::GlobalSettings());
+
+    host_->SetEnabled(false);
+    StdoutCapture disabled;
+    EXPECT_FALSE(host_->StartHost());
+    EXPECT_EQ(disabled.Stop(), "");
+    host_->SetEnabled(true);
+
+    NetworkSocketSettings input = settings.GetInputSocketSettings();
+    input.SetNetworkIface("vorav-none0");
+    settings.SetInputSocketSettings(input);
+    {
+        StdoutCapture capture;
+        QtMessagesToStdout messages;
+        EXPECT_FALSE(host_->StartHost());
+        EXPECT_EQ(
+            capture.Stop(),
+            "Host: Invalid Internal UDP Interface specified. The interface either does not exist or has no "
+            "IP address.\n\n");
+    }
+    LoadSite(false);
+
+    settings.SetSyncRate(0.0);
+    StdoutCapture budget;
+    EXPECT_FALSE(host_->StartHost());
+    EXPECT_EQ(budget.Stop(),
+              "initializing the host...\napplication v2.0.0\nRF Scheduler ERROR - 1\nAborting host...\n");
+    EXPECT_FALSE(host_->IsStarted());
+    EXPECT_FALSE(host_->GetBacklink());
+    LoadSite(false);
+}
+
+TEST_F(HostTest, StartWithWiredAnchorsReservesOnlyTheFixedSlots) {
+    LoadSite(true);
+    Start();
+    ASSERT_TRUE(host_->GetNodeManager());
+    EXPECT_TRUE(host_->GetBacklink());
+    const RfSchedulerSettings budget(Settings::GlobalSettings());
+    std::vector<uint32_t> expected = {kMaster, RfScheduler::kAnnouncementOwner};
+    if (budget.GetSlottime(RfSchedulerSettings::kSlotRemainder) != 0)
+        expected.push_back(RfScheduler::kRemainderOwner);
+    EXPECT_EQ(ReservedOwners(), expected);
+
+    // A started host takes another start request as done and changes nothing.
+    const auto registry = host_->GetNodeManager();
+    EXPECT_TRUE(host_->StartHost());
+    EXPECT_EQ(host_->GetNodeManager(), registry);
+
+    StdoutCapture capture;
+    Stop();
+    const std::string printed = capture.Stop();
+    EXPECT_NE(printed.find("host shutting down...\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Master Deconfigured.\n"), std::string::npos) << printed;
+    EXPECT_FALSE(host_->IsStarted());
+    EXPECT_FALSE(host_->GetNodeManager());
+    EXPECT_FALSE(host_->GetBacklink());
+}
+
+TEST_F(HostTest, WirelessAnchorsGetSlotsAtTheEndOfTheCycleInTheirOrder) {
+    LoadSite(false);
+    Start();
+    std::vector<uint32_t> anchors;
+    for (uint32_t owner : ReservedOwners()) {
+        if (std::find(kAnchors.begin(), kAnchors.end(), owner) != kAnchors.end())
+            anchors.push_back(owner);
+    }
+    EXPECT_EQ(anchors, kAnchors);
+    // Nothing but the remainder (reserved later, from the start) follows them.
+    const std::vector<uint32_t> owners = ReservedOwners();
+    EXPECT_EQ(owners.front(), kMaster);
+    const auto windows = host_->GetRfScheduler()->GetTimeReservations();
+    EXPECT_EQ(windows.back().owner, kAnchors.back());
+    EXPECT_EQ(windows.back().start + windows.back().duration, host_->GetRfScheduler()->GetSyncPeriod());
+}
+
+TEST_F(HostTest, StartSoonAfterAStopWaitsForTheHoldOffAndAStopCancelsIt) {
+    LoadSite(false);
+    Start();
+    Stop();
+    {
+        StdoutCapture capture;
+        QtMessagesToStdout messages;
+        EXPECT_TRUE(host_->SetupHost());
+        EXPECT_TRUE(host_->SetupHost());  // the same timer, one start
+        // Just after a stop, 1 or 2 whole seconds remain (2 only within the
+        // stop's own millisecond), for each request: printed, then logged.
+        const QStringList held_off = LinesStartingWith(capture.Stop(), "Starting network");
+        ASSERT_EQ(held_off.size(), 4) << held_off.join('|').toStdString();
+        for (int request = 0; request < 2; ++request) {
+            const QString& line = held_off[2 * request];
+            EXPECT_TRUE(line == "Starting network in 1 seconds" || line == "Starting network in 2 seconds")
+                << line.toStdString();
+            EXPECT_EQ(held_off[2 * request + 1], line + "...");
+        }
+    }
+    EXPECT_FALSE(host_->IsStarted());
+    EXPECT_TRUE(host_->IsDelayedStartPending());
+    StdoutCapture capture;
+    ASSERT_TRUE(SpinUntil([this] { return host_->IsStarted(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(LinesStartingWith(capture.Stop(), "initializing the host").size(), 1);
+
+    Stop();
+    host_->SetupHost();
+    EXPECT_TRUE(host_->IsDelayedStartPending());
+    host_->ShutdownHost();  // while stopped: only cancels the pending start
+    EXPECT_FALSE(host_->IsDelayedStartPending());
+    EXPECT_FALSE(host_->IsStarted());
+}
+
+TEST_F(HostTest, AnnouncingDeviceGetsOneLinkPerAddress) {
+    LoadSite(false);
+    WaitOutHoldOff();
+    Start();
+    const auto registry = host_->GetNodeManager();
+    ASSERT_TRUE(registry);
+    const std::shared_ptr<DwNode> anchor = registry->FindNodeBySerialNumber(kAnchors[0]);
+    ASSERT_TRUE(anchor && !anchor->IsNullNode());
+    ethernet_announce_t announce = {};
+    announce.type = 0x11;
+    announce.serial_number = kAnchors[0];
+
+    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 44250);
+    const QPointer<NodeLink> first = anchor->GetNodeLink();
+    ASSERT_FALSE(first.isNull());
+    EXPECT_EQ(first->GetPortName(), "udpm://127.0.0.1:44250");
+    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 44250);
+    EXPECT_EQ(anchor->GetNodeLink().data(), first.data());
+
+    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 44251);
+    const QPointer<NodeLink> second = anchor->GetNodeLink();
+    ASSERT_FALSE(second.isNull());
+    EXPECT_NE(second.data(), first.data());
+    EXPECT_EQ(second->GetPortName(), "udpm://127.0.0.1:44251");
+    EXPECT_TRUE(SpinUntil([&] { return first.isNull() || first->IsShuttingDown(); }));
+
+    // A device the configuration does not name gets nothing.
+    announce.serial_number = 0x0100FFFF;
+    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 44252);
+    EXPECT_TRUE(registry->FindNodeBySerialNumber(0x0100FFFF)->IsNullNode());
+    EXPECT_EQ(anchor->GetNodeLink().data(), second.data());
+}
+
+TEST(HostNamesTest, VlanNumberOfAnInterfaceName) {
+    EXPECT_EQ(Host::VlanForInterface("eth0.100"), 100);
+    EXPECT_EQ(Host::VlanForInterface("vlan7"), 7);
+    EXPECT_EQ(Host::VlanForInterface("VLAN12"), 12);
+    EXPECT_EQ(Host::VlanForInterface("eth0"), 0);
+    EXPECT_EQ(Host::VlanForInterface("eth0.x"), 0);
+    EXPECT_EQ(Host::VlanForInterface("a.b.3"), 0);
+}
+
+TEST(HostNamesTest, ConfiguredSerialPortsEachOnceWithoutEmptyNames) {
+    FlatSettingsInterface settings(Settings::GlobalSettings());
+    const std::vector<std::string> saved = settings.GetSerialPorts();
+    settings.SetSerialPorts({"ttyUSB1", "", "ttyUSB0", "ttyUSB1"});
+    QStringList ports = Host::Instance()->GetListOfSerialPorts();
+    ports.sort();
+    EXPECT_EQ(ports, (QStringList{"ttyUSB0", "ttyUSB1"}));
+    settings.SetSerialPorts(saved);
+}
+
+TEST(HostNamesTest, UsbSerialDevicesAreTtyDevicesOfTheSystem) {
+    for (const std::string& name : GetListOfSerialPorts()) {
+        EXPECT_EQ(name.find('/'), std::string::npos) << name;
+        EXPECT_EQ(access(("/sys/class/tty/" + name).c_str(), F_OK), 0) << name;
+    }
+}
+
+}  // namespace
