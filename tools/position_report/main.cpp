@@ -39,6 +39,7 @@ void PrintUsage() {
         "  --truth-port PORT   its port (default 7668)\n"
         "  --skip N            positions of each tag left out of the errors at first (default 20)\n"
         "  --duration SECONDS  stop after this long (default: until SIGINT or SIGTERM)\n"
+        "  --each              print every position as it comes\n"
         "  --help              this text\n");
     fflush(stdout);
 }
@@ -51,10 +52,9 @@ bool ReadPosition(const VexDataItem& item, vex_data_position_t* position) {
 }
 
 void PrintSummaries(const PositionReport& report, double seconds) {
-    printf("\n%-11s %9s %8s %7s | %21s | %21s | %s\n", "tag", "positions", "per s", "judged",
-           "horizontal mm", "3-D mm", "mean error x/y/z mm");
-    printf("%-11s %9s %8s %7s | %10s %10s | %10s %10s |\n", "", "", "", "", "median", "RMS", "median",
-           "RMS");
+    printf("\n%-11s %9s %8s %7s | %21s | %21s | %s\n", "tag", "positions", "per s", "judged", "horizontal mm",
+           "3-D mm", "mean error x/y/z mm");
+    printf("%-11s %9s %8s %7s | %10s %10s | %10s %10s |\n", "", "", "", "", "median", "RMS", "median", "RMS");
     for (const position_error_summary_t& tag : report.Summaries()) {
         printf("%-11s %9zu %8.1f %7zu | %10.0f %10.0f | %10.0f %10.0f | %.0f/%.0f/%.0f\n",
                SerialNumber_ToString(tag.serial_number).c_str(), tag.positions,
@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
     long truth_port = 7668;
     long skip = 20;
     double duration_s = 0;
+    bool print_each = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const bool has_value = i + 1 < argc;
@@ -85,6 +86,8 @@ int main(int argc, char** argv) {
             truth_port = strtol(argv[++i], nullptr, 10);
         } else if (option == "--skip" && has_value) {
             skip = strtol(argv[++i], nullptr, 10);
+        } else if (option == "--each") {
+            print_each = true;
         } else if (option == "--duration" && has_value) {
             duration_s = strtod(argv[++i], nullptr);
         } else {
@@ -111,6 +114,7 @@ int main(int argc, char** argv) {
     QElapsedTimer clock;
     clock.start();
     std::atomic<qint64> first_position_ms(-1);
+    std::atomic<qint64> last_position_ms(-1);
     VexConnection external_stream(external);
     VexConnection truth_stream(truth);
     external_stream.Subscribe(VexType::kPosition, [&](uint32_t serial, uint32_t, const VexDataItem& item) {
@@ -121,6 +125,13 @@ int main(int argc, char** argv) {
         if (first_position_ms.compare_exchange_strong(unset, clock.elapsed())) {
             printf("first position (%s) after %.1f s\n", SerialNumber_ToString(serial).c_str(),
                    static_cast<double>(clock.elapsed()) / 1000.0);
+            fflush(stdout);
+        }
+        last_position_ms.store(clock.elapsed());
+        if (print_each) {
+            printf("%8.3f s %s network time %10u: %7.3f %7.3f %7.3f m\n",
+                   static_cast<double>(clock.elapsed()) / 1000.0, SerialNumber_ToString(serial).c_str(),
+                   position.network_time, position.x / 1000.0, position.y / 1000.0, position.z / 1000.0);
             fflush(stdout);
         }
         report.AddPosition(serial, position);
@@ -148,12 +159,12 @@ int main(int argc, char** argv) {
     external_stream.ClearSubscriptions();
     truth_stream.ClearSubscriptions();
 
-    const qint64 first = first_position_ms.load();
-    const double listened_s = static_cast<double>(clock.elapsed()) / 1000.0;
-    // Rates over the time positions were coming, not the bring-up before.
-    const double positions_s = first < 0 ? 0.0 : listened_s - static_cast<double>(first) / 1000.0;
+    // Rates over the time positions were coming, not the bring-up before or
+    // the shut-down after.
+    const double positions_s =
+        static_cast<double>(last_position_ms.load() - first_position_ms.load()) / 1000.0;
     PrintSummaries(report, positions_s);
-    printf("%zu positions in %.1f s after the first\n", report.TotalPositions(), positions_s);
+    printf("%zu positions in the %.1f s from the first to the last\n", report.TotalPositions(), positions_s);
     fflush(stdout);
     return 0;
 }
