@@ -239,6 +239,7 @@ void BM_LoopbackThroughput(benchmark::State& state) {
                              received.fetch_add(1, std::memory_order_release);
                          });
     VexPacket packet = TagPositionPacket();
+    state.counters["datagram_bytes"] = benchmark::Counter(packet.GetPacketSize());
     RunLoopbackBatches(state, received, receiver_clock,
                        [&connection, &packet] { connection.Publish(packet); });
 }
@@ -348,6 +349,7 @@ void BM_LoopbackRawSocketBaseline(benchmark::State& state) {
         state.SkipWithError("raw multicast sockets on lo could not be set up");
         return;
     }
+    state.counters["datagram_bytes"] = benchmark::Counter(size);
     RunLoopbackBatches(state, loopback.Received(), loopback.ReceiverClock(),
                        [&loopback, &datagram, size] { loopback.Send(datagram.get(), size); });
 }
