@@ -7,9 +7,11 @@
 // shared pointers.
 //
 // Threads and locks:
-// - The position lock guards the position history. Solver threads of the global thread pool store and read
-//   positions (try-lock of half the sync period), the report path reads the
-//   smoothed position (waiting lock).
+// - The position lock guards the position history. Solver threads of the
+//   global thread pool store positions and read the smoothed position item
+//   (try-lock of half the sync period); the current and smoothed position
+//   records are read with a waiting lock (solver threads, and the report
+//   check on the receiver thread for the tag's guess and its anchors).
 // - The report lock guards the time-of-arrival report, its storage, the last
 //   report sequence and the last sanity-check time; taken (2 ms try-lock) on
 //   the Internal stream's receiver thread.
@@ -214,7 +216,7 @@ class DwNode {
     // Written only before the node is shared (construction, the registry's
     // Init); read by any thread, also when the position lock is busy.
     derazud_pos3_t configured_position_;
-    // Guarded by report_mutex_.
+    // These three guarded by report_mutex_.
     uint32_t last_report_sequence_;
     // False until the first report begins: any sequence may begin it then.
     bool toa_report_started_ = false;
@@ -229,7 +231,7 @@ class DwNode {
     std::deque<anchor_report_item_queue_t> anchor_report_item_queue_;
     mutable QMutex packet_mutex_;
     const uint32_t sync_period_ms_;
-    // Guarded by packet_mutex_.
+    // These four guarded by packet_mutex_.
     uint8_t last_payload_sequence_;
     // False until the first ping's user data: any sequence is new then.
     bool payload_sequence_seen_ = false;

@@ -122,10 +122,7 @@ void DwNode::SanityCheckToaRpt(const DwNodeMap& anchors, FlatSettingsInterface& 
     while (i < toa_rpt_.count) {
         const uint32_t serial_number = static_cast<uint32_t>(toas[i].anchor_serial_number);
         const auto found = anchors.find(serial_number);
-        // A response whose network id is not its anchor's would make the
-        // solver, which finds anchors by id, refuse the whole report.
-        if (found == anchors.end() || !found->second ||
-            found->second->GetNetworkId() != toas[i].anchor_network_id) {
+        if (found == anchors.end() || !found->second) {
             _AddAnchorStatus(static_cast<uint16_t>(i), kAnchorStatusNotRegistered);
             _RemoveResponseFromToaRpt_NoStatusMsg(static_cast<uint16_t>(i), positions);
             continue;

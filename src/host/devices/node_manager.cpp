@@ -1,6 +1,5 @@
 #include "host/devices/node_manager.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -33,22 +32,14 @@ double CentroidComponent(double sum, uint32_t count, double minimum, double maxi
 }
 
 // The tags' starting point in millimetres: the mean of the master's and the
-// anchors' configured positions, moved inside the tag bounds. A box entered
-// with a minimum above its maximum is taken as the box its corners span.
+// anchors' configured positions, moved inside the tag bounds.
 Coordinates InfrastructureCentroid(const Coordinates& sums, uint32_t count, const BoundingBox& bounds) {
-    const Coordinates a = bounds.GetMinCoordinates();
-    const Coordinates b = bounds.GetMaxCoordinates();
-    BoundingBox box;
-    box.SetMinCoordinates(Coordinates(std::min(a.GetX(), b.GetX()), std::min(a.GetY(), b.GetY()),
-                                      std::min(a.GetZ(), b.GetZ())));
-    box.SetMaxCoordinates(Coordinates(std::max(a.GetX(), b.GetX()), std::max(a.GetY(), b.GetY()),
-                                      std::max(a.GetZ(), b.GetZ())));
-    const Coordinates low = box.GetMinCoordinates();
-    const Coordinates high = box.GetMaxCoordinates();
+    const Coordinates low = bounds.GetMinCoordinates();
+    const Coordinates high = bounds.GetMaxCoordinates();
     Coordinates centroid(CentroidComponent(sums.GetX(), count, low.GetX(), high.GetX()),
                          CentroidComponent(sums.GetY(), count, low.GetY(), high.GetY()),
                          CentroidComponent(sums.GetZ(), count, low.GetZ(), high.GetZ()));
-    centroid.MoveInsideBounds(box);
+    centroid.MoveInsideBounds(bounds);
     return centroid;
 }
 

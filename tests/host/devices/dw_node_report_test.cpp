@@ -188,6 +188,20 @@ class DwNodeReportTest : public ::testing::Test {
         }
     }
 
+    // The last report went out with a single response of the six: the tag's
+    // packet holds a status 3 for each of the five others, then the status 0.
+    Statuses ExpectCheckedDownToOne() {
+        EXPECT_EQ(collector_.reports.back().toas.size(), 1u);
+        const Statuses statuses = StatusItems(tag_->GetVexPacket());
+        EXPECT_EQ(statuses.size(), 6u);
+        for (size_t i = 0; i < statuses.size(); ++i) {
+            EXPECT_EQ(statuses[i].second,
+                      i + 1 < statuses.size() ? kAnchorStatusImplausibleMove : kVexAnchorStatusUsed)
+                << i;
+        }
+        return statuses;
+    }
+
     DwNodeMap anchors_;
     std::shared_ptr<DwTag> tag_;
     ReportCollector collector_;
@@ -261,11 +275,8 @@ TEST_F(DwNodeReportTest, UnknownAndRepeatedAnchorsLeaveTheReport) {
     Respond(3, 0, Toa(0, 9.0, 4.0, 1.0));
     RespondAs(3, 0x0BADBEEF, 7, toa);  // not an anchor of the site
     Respond(3, 1, Toa(1, 9.0, 4.0, 1.0));
-    Respond(3, 0, Toa(0, 9.0, 4.0, 1.0));        // the same anchor again
-    RespondAs(3, AnchorSerial(2), 0, toa);       // known serial, id 0
-    RespondAs(3, AnchorSerial(2), 0x07FE, toa);  // alien id
-    RespondAs(3, AnchorSerial(2), 0x7FFF, toa);  // null-node id
-    RespondAs(3, AnchorSerial(2), 100, toa);     // beyond the last id
+    Respond(3, 0, Toa(0, 9.0, 4.0, 1.0));  // the same anchor again
+    RespondAs(3, 0x0BADBEEF, 4, toa);      // a stray serial with a site anchor's id
     Respond(3, 2, Toa(2, 9.0, 4.0, 1.0));
     Respond(3, 3, Toa(3, 9.0, 4.0, 1.0));
     Respond(4, 0, toa);
@@ -276,20 +287,36 @@ TEST_F(DwNodeReportTest, UnknownAndRepeatedAnchorsLeaveTheReport) {
     std::sort(anchors.begin(), anchors.end());
     EXPECT_EQ(anchors,
               (std::vector<uint32_t>{AnchorSerial(0), AnchorSerial(1), AnchorSerial(2), AnchorSerial(3)}));
-    for (const auto& toa_entry : report.toas) {
-        EXPECT_EQ(toa_entry.anchor_network_id, 2 + (toa_entry.anchor_serial_number - AnchorSerial(0)));
-    }
     // One status 1 per stray response, none for the repeat, then 0 for each
     // response handed on.
     const Statuses statuses = StatusItems(tag_->GetVexPacket());
-    ASSERT_EQ(statuses.size(), 9u);
+    ASSERT_EQ(statuses.size(), 6u);
     EXPECT_EQ(statuses[0], std::make_pair(0x0BADBEEFu, kAnchorStatusNotRegistered));
-    for (int i = 1; i < 5; ++i) {
-        EXPECT_EQ(statuses[i], std::make_pair(AnchorSerial(2), kAnchorStatusNotRegistered)) << i;
-    }
-    for (int i = 5; i < 9; ++i) {
+    EXPECT_EQ(statuses[1], std::make_pair(0x0BADBEEFu, kAnchorStatusNotRegistered));
+    for (int i = 2; i < 6; ++i) {
         EXPECT_EQ(statuses[i].second, kVexAnchorStatusUsed) << i;
-        EXPECT_EQ(statuses[i].first, report.Anchors()[i - 5]);
+        EXPECT_EQ(statuses[i].first, report.Anchors()[i - 2]);
+    }
+}
+
+// Membership goes by the anchor's serial number alone: the network id a
+// response carries travels on with it unchecked.
+TEST_F(DwNodeReportTest, ResponseOfAKnownAnchorStaysWhateverItsNetworkId) {
+    AddHall();
+    const int16_t ids[] = {0, 0x07FE, 0x7FFF, 100};
+    for (uint32_t i = 0; i < 4; ++i) {
+        RespondAs(3, AnchorSerial(i), ids[i], Toa(i, 9.0, 4.0, 1.0));
+    }
+    Respond(4, 0, Toa(0, 9.0, 4.0, 1.0));
+    ASSERT_EQ(collector_.reports.size(), 1u);
+    const received_report_t& report = collector_.reports[0];
+    ASSERT_EQ(report.toas.size(), 4u);
+    for (uint32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(report.toas[i].anchor_serial_number, AnchorSerial(i));
+        EXPECT_EQ(report.toas[i].anchor_network_id, static_cast<uint16_t>(ids[i]));
+    }
+    for (const auto& status : StatusItems(tag_->GetVexPacket())) {
+        EXPECT_EQ(status.second, kVexAnchorStatusUsed);
     }
 }
 
@@ -307,7 +334,8 @@ TEST_F(DwNodeReportTest, ReportEmptiedByTheCheckIsStillHandedOn) {
 
 TEST_F(DwNodeReportTest, FirstCheckAllowsAnyMoveLaterOnesTheConfiguredOne) {
     AddHall();
-    Host()->SetMaxTagVelocity(0.0);
+    // 1 nm/s: a millionth of a millimetre in a second.
+    Host()->SetMaxTagVelocity(1e-9);
     // A response 30 m off goes through the first check: no good check yet.
     HallResponds(1, 2, 30.0);
     HallResponds(2);
@@ -315,18 +343,24 @@ TEST_F(DwNodeReportTest, FirstCheckAllowsAnyMoveLaterOnesTheConfiguredOne) {
     EXPECT_EQ(collector_.reports[0].toas.size(), 6u);
     tag_->GetVexPacket();
 
-    // The second report is checked with no move allowed: responses go one by
-    // one (status 3) until the rest agree exactly, which whole ticks never
+    // The second report is checked with next to no move allowed: responses go
+    // one by one (status 3) until the rest agree, which whole ticks never
     // quite do, down to one.
     HallResponds(3);
     ASSERT_EQ(collector_.reports.size(), 2u);
-    EXPECT_EQ(collector_.reports[1].toas.size(), 1u);
-    const Statuses statuses = StatusItems(tag_->GetVexPacket());
-    ASSERT_EQ(statuses.size(), 6u);
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(statuses[i].second, kAnchorStatusImplausibleMove);
-    }
-    EXPECT_EQ(statuses[5].second, kVexAnchorStatusUsed);
+    ExpectCheckedDownToOne();
+}
+
+// No velocity allows no move, not even before the first good check.
+TEST_F(DwNodeReportTest, ZeroVelocityRemovesFromTheFirstCheckOn) {
+    AddHall();
+    Host()->SetMaxTagVelocity(0.0);
+    HallResponds(1, 2, 30.0);
+    HallResponds(2);
+    ASSERT_EQ(collector_.reports.size(), 1u);
+    const Statuses statuses = ExpectCheckedDownToOne();
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses[0].first, AnchorSerial(2));  // the one 30 m off goes first
 }
 
 // Waits until the monotonic clock has moved on by `ms`: the move allowed

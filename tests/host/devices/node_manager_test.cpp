@@ -234,6 +234,27 @@ TEST_F(NodeManagerTest, RepeatedSerialNumbersKeepTheFirstNodeAndAreReportedOnce)
     EXPECT_FLOAT_EQ(TagStart(kT1).x, 4.0f);
 }
 
+// Ids end at 0x07FD: 0x07FE is every alien node's, so the nodes beyond are
+// left out, with one message.
+TEST_F(NodeManagerTest, IdsStopBelowTheAlienNodesId) {
+    std::vector<TagSettings> tags;
+    for (uint32_t i = 0; i < 0x0800; ++i) {
+        tags.push_back(Tag(0x01050000 + i));
+    }
+    rf()->SetTags(tags);
+    StdoutCapture capture;
+    Init();
+    EXPECT_EQ(capture.Stop(),
+              "NodeManager: no network id left below 2046; further nodes are not registered\n");
+    // Master 1, anchors 2 and 3, tags 4 to 0x07FD.
+    EXPECT_EQ(registry_.GetNumberOfTags(), 0x07FDu - 3);
+    EXPECT_EQ(registry_.GetNodeSerialNumberFromId(0x07FD), 0x01050000u + 0x07FD - 4);
+    EXPECT_EQ(registry_.FindNodeById(0x07FD)->GetNetworkId(), 0x07FD);
+    EXPECT_EQ(registry_.GetNodeSerialNumberFromId(0x07FE), 0u);
+    EXPECT_TRUE(registry_.FindNodeBySerialNumber(0x01050000u + 0x07FD - 3)->IsNullNode());
+    EXPECT_EQ(registry_.FindNodeBySerialNumber(kAlien)->GetNetworkId(), 0x07FE);
+}
+
 TEST_F(NodeManagerTest, TagsStartAtTheInfrastructureCentroidInsideTheBounds) {
     Init();
     // Master (0, 0, 0), A2 (4, 0, 2), A3 (8, 6, 1): mean (4, 2, 1).
@@ -269,21 +290,24 @@ TEST_F(NodeManagerTest, WithNothingToAverageTagsStartAtTheCentreOfTheBounds) {
     EXPECT_EQ(registry_.GetNodeSerialNumberFromId(1), kT1);
 }
 
-TEST_F(NodeManagerTest, InvertedBoundsAndUnusablePositionsStillGiveAPointInTheBox) {
-    // Minimum above maximum on x: taken as the box from 1 m to 2 m.
+// A box whose minimum lies above its maximum clamps as the solver clamps:
+// a point above the maximum ends there, any other at the minimum.
+TEST_F(NodeManagerTest, InvertedBoundsClampAsEverywhereAndUnusablePositionsFallBackToTheCentre) {
     FlatSettingsInterface(&settings_).SetTagBounds(Box({2000, -1000, -1000}, {1000, 1000, 1000}));
     rf()->SetAnchors({Anchor(kA2, std::numeric_limits<double>::quiet_NaN(), 0.0, 0.0)});
     Init();
     const derazud_pos3_t start = TagStart(kT1);
-    EXPECT_FLOAT_EQ(start.x, 1.5f);  // NaN mean: the centre of the box
+    EXPECT_FLOAT_EQ(start.x, 1.0f);  // NaN mean: the centre 1.5 m, above the maximum
     EXPECT_FLOAT_EQ(start.y, 0.0f);
     EXPECT_FLOAT_EQ(start.z, 0.0f);
 
     FlatSettingsInterface(&settings_).SetTagBounds(Box({2000, 0, 0}, {1000, 0, 0}));
-    rf()->SetAnchors({Anchor(kA2, 50.0, 0.0, 0.0)});
-    NodeManager far;
-    far.Init(&settings_, kSyncPeriodMs);
-    EXPECT_FLOAT_EQ(far.FindTagBySerialNumber(kT1)->GetCurrentPos3().x, 2.0f);
+    for (double x : {50.0, -50.0}) {
+        rf()->SetAnchors({Anchor(kA2, x, 0.0, 0.0)});
+        NodeManager registry;
+        registry.Init(&settings_, kSyncPeriodMs);
+        EXPECT_FLOAT_EQ(registry.FindTagBySerialNumber(kT1)->GetCurrentPos3().x, x > 0 ? 1.0f : 2.0f) << x;
+    }
 }
 
 TEST_F(NodeManagerTest, CommandListsComeFromTheRegistrysGenerator) {

@@ -94,8 +94,13 @@ TEST(ToaReportRemoveResponse, MovesTheLastIntoThePlaceAndNeverGoesBelowZero) {
 TEST(ToaReportAllowedMove, FollowsVelocityAndElapsedTime) {
     EXPECT_EQ(ToaReportCheck_AllowedMoveMm(2.0, 11500, 10000), 3000.0);
     EXPECT_EQ(ToaReportCheck_AllowedMoveMm(2.0, 11500, 0), kInfinity);  // never checked: no limit
+    // ... unless no move is allowed at all.
+    EXPECT_EQ(ToaReportCheck_AllowedMoveMm(0.0, 11500, 0), 0.0);
+    EXPECT_EQ(ToaReportCheck_AllowedMoveMm(-3.0, 11500, 0), -kInfinity);
+    EXPECT_TRUE(std::isnan(ToaReportCheck_AllowedMoveMm(kNaN, 11500, 0)));
     EXPECT_EQ(ToaReportCheck_AllowedMoveMm(0.0, 11500, 10000), 0.0);
-    EXPECT_EQ(ToaReportCheck_AllowedMoveMm(-3.0, 11500, 10000), 0.0);
+    // A negative velocity gives a negative move, which no response meets.
+    EXPECT_EQ(ToaReportCheck_AllowedMoveMm(-3.0, 11500, 10000), -4500.0);
     EXPECT_EQ(ToaReportCheck_AllowedMoveMm(2.0, 9000, 10000), 0.0);  // time never runs backwards here
     EXPECT_TRUE(std::isnan(ToaReportCheck_AllowedMoveMm(kNaN, 11500, 10000)));
     const int64_t lowest = std::numeric_limits<int64_t>::min();
@@ -187,6 +192,16 @@ TEST(ToaReportOutliers, ZeroAllowedMoveRemovesUntilTheRestAgreeExactly) {
     spread.RemoveOutliers(Coordinates(0, 0, 0), 0.0);
     EXPECT_EQ(spread.count, 1);
     EXPECT_EQ(spread.removed.size(), 5u);
+}
+
+TEST(ToaReportOutliers, NegativeAllowedMoveRemovesEveryResponse) {
+    Report report = Hall();
+    report.RemoveOutliers(kTag, -1.0);
+    EXPECT_EQ(report.count, 0);
+    ASSERT_EQ(report.removed.size(), 6u);
+    for (const auto& removed : report.removed) {
+        EXPECT_EQ(removed.second, kAnchorStatusImplausibleMove);
+    }
 }
 
 TEST(ToaReportOutliers, ReportAcrossTheDeviceTimeWrapStaysWhole) {
