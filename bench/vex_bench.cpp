@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -117,28 +120,46 @@ constexpr uint32_t kLoopbackBatch = 2000;
 constexpr uint16_t kConnectionPort = 44900;
 constexpr uint16_t kRawSocketPort = 44901;
 
-// The processor time of the receiving thread, which makes itself known from
-// that thread (the connection's receive thread is Qt's own).
-class ReceiverCpuClock {
+// The receiving thread's processor time and how often it went to sleep
+// waiting for a datagram (each sleep costs the sender a wake-up). It makes
+// itself known from that thread: the connection's receive thread is Qt's own.
+class ReceivingThread {
   public:
     void RegisterCallingThread() {
         clockid_t clock;
         if (pthread_getcpuclockid(pthread_self(), &clock) == 0) {
             clock_.store(clock);
+            thread_id_.store(static_cast<pid_t>(syscall(SYS_gettid)));
             known_.store(true);
         }
     }
     bool Known() const { return known_.load(); }
-    double Seconds() const {
+    double CpuSeconds() const {
         timespec now{};
         if (!known_.load() || clock_gettime(clock_.load(), &now) != 0) {
             return 0.0;
         }
         return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
     }
+    // Voluntary context switches so far; 0 when they cannot be read.
+    uint64_t Sleeps() const {
+        if (!known_.load()) {
+            return 0;
+        }
+        std::ifstream status("/proc/self/task/" + std::to_string(thread_id_.load()) + "/status");
+        std::string line;
+        const std::string key = "voluntary_ctxt_switches:";
+        while (std::getline(status, line)) {
+            if (line.compare(0, key.size(), key) == 0) {
+                return std::strtoull(line.c_str() + key.size(), nullptr, 10);
+            }
+        }
+        return 0;
+    }
 
   private:
     std::atomic<clockid_t> clock_{};
+    std::atomic<pid_t> thread_id_{0};
     std::atomic<bool> known_{false};
 };
 
@@ -150,7 +171,7 @@ class ReceiverCpuClock {
 // the throughput.
 template <typename Send>
 void RunLoopbackBatches(benchmark::State& state, const std::atomic<uint32_t>& received,
-                        const ReceiverCpuClock& receiver_clock, Send send) {
+                        const ReceivingThread& receiving_thread, Send send) {
     // One datagram through first: the stream works and the receiving thread
     // has made itself known before anything is counted.
     const uint32_t warm_up_start = received.load(std::memory_order_acquire);
@@ -160,7 +181,7 @@ void RunLoopbackBatches(benchmark::State& state, const std::atomic<uint32_t>& re
         send();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    if (received.load(std::memory_order_acquire) == warm_up_start || !receiver_clock.Known()) {
+    if (received.load(std::memory_order_acquire) == warm_up_start || !receiving_thread.Known()) {
         state.SkipWithError("no datagram came back on lo");
         return;
     }
@@ -171,7 +192,8 @@ void RunLoopbackBatches(benchmark::State& state, const std::atomic<uint32_t>& re
     uint64_t sent = 0;
     uint64_t lost = 0;
     std::chrono::steady_clock::duration sending{};
-    const double receiver_cpu_before = receiver_clock.Seconds();
+    const double receiver_cpu_before = receiving_thread.CpuSeconds();
+    const uint64_t receiver_sleeps_before = receiving_thread.Sleeps();
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         const uint32_t before = received.load(std::memory_order_acquire);
@@ -207,14 +229,17 @@ void RunLoopbackBatches(benchmark::State& state, const std::atomic<uint32_t>& re
         // never report more than were sent.
         lost += kLoopbackBatch - std::min<uint32_t>(seen - before, kLoopbackBatch);
     }
-    const double receiver_cpu = receiver_clock.Seconds() - receiver_cpu_before;
+    const double receiver_cpu = receiving_thread.CpuSeconds() - receiver_cpu_before;
+    const uint64_t receiver_sleeps = receiving_thread.Sleeps() - receiver_sleeps_before;
     state.SetItemsProcessed(static_cast<int64_t>(sent - lost));
-    // Where the time goes: the sending thread's time inside one send, and
-    // the receiving thread's processor time per datagram it received.
+    // Where the time goes: the sending thread's time inside one send, the
+    // receiving thread's processor time and sleeps per datagram it received.
     state.counters["tx_us"] = benchmark::Counter(
         sent == 0 ? 0.0 : std::chrono::duration<double, std::micro>(sending).count() / sent);
     state.counters["rx_cpu_us"] =
         benchmark::Counter(sent == lost ? 0.0 : receiver_cpu * 1e6 / static_cast<double>(sent - lost));
+    state.counters["rx_sleeps_per_dgram"] = benchmark::Counter(
+        sent == lost ? 0.0 : static_cast<double>(receiver_sleeps) / static_cast<double>(sent - lost));
     state.counters["sent"] = benchmark::Counter(static_cast<double>(sent), benchmark::Counter::kIsRate);
     state.counters["received"] =
         benchmark::Counter(static_cast<double>(sent - lost), benchmark::Counter::kIsRate);
@@ -229,18 +254,18 @@ void BM_LoopbackThroughput(benchmark::State& state) {
     EnsureApplication();
     // Declared first: the callback may run until the connection is gone.
     std::atomic<uint32_t> received{0};
-    ReceiverCpuClock receiver_clock;
+    ReceivingThread receiving_thread;
     VexConnection connection(LoopbackStream(kConnectionPort));
     connection.Subscribe(VexType::kPosition,
-                         [&received, &receiver_clock](uint32_t, uint32_t, const VexDataItem&) {
-                             if (!receiver_clock.Known()) {
-                                 receiver_clock.RegisterCallingThread();
+                         [&received, &receiving_thread](uint32_t, uint32_t, const VexDataItem&) {
+                             if (!receiving_thread.Known()) {
+                                 receiving_thread.RegisterCallingThread();
                              }
                              received.fetch_add(1, std::memory_order_release);
                          });
     VexPacket packet = TagPositionPacket();
     state.counters["datagram_bytes"] = benchmark::Counter(packet.GetPacketSize());
-    RunLoopbackBatches(state, received, receiver_clock,
+    RunLoopbackBatches(state, received, receiving_thread,
                        [&connection, &packet] { connection.Publish(packet); });
 }
 BENCHMARK(BM_LoopbackThroughput)->Arg(0)->Arg(64)->Arg(256)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -311,7 +336,7 @@ class RawMulticastLoopback {
 
     bool Ready() const { return ready_; }
     const std::atomic<uint32_t>& Received() const { return received_; }
-    const ReceiverCpuClock& ReceiverClock() const { return receiver_clock_; }
+    const ReceivingThread& Receiving() const { return receiving_thread_; }
 
     void Send(const uint8_t* datagram, size_t size) {
         sendto(send_socket_, datagram, size, 0, reinterpret_cast<const sockaddr*>(&destination_),
@@ -323,7 +348,7 @@ class RawMulticastLoopback {
     void Receive() {
         // Large enough for any datagram, as the connection's receiver reads into.
         std::vector<uint8_t> buffer(VexPacket::kMaxPacketSize + 1);
-        receiver_clock_.RegisterCallingThread();
+        receiving_thread_.RegisterCallingThread();
         while (!stop_.load()) {
             if (recv(receive_socket_, buffer.data(), buffer.size(), 0) >= 0) {
                 received_.fetch_add(1, std::memory_order_release);
@@ -337,7 +362,7 @@ class RawMulticastLoopback {
     bool ready_ = false;
     std::atomic<bool> stop_{false};
     std::atomic<uint32_t> received_{0};
-    ReceiverCpuClock receiver_clock_;
+    ReceivingThread receiving_thread_;
     std::thread receiving_;
 };
 
@@ -350,7 +375,7 @@ void BM_LoopbackRawSocketBaseline(benchmark::State& state) {
         return;
     }
     state.counters["datagram_bytes"] = benchmark::Counter(size);
-    RunLoopbackBatches(state, loopback.Received(), loopback.ReceiverClock(),
+    RunLoopbackBatches(state, loopback.Received(), loopback.Receiving(),
                        [&loopback, &datagram, size] { loopback.Send(datagram.get(), size); });
 }
 BENCHMARK(BM_LoopbackRawSocketBaseline)
