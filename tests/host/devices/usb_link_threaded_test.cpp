@@ -253,9 +253,13 @@ TEST_F(UsbLinkTest, UnpluggedDeviceIsIdentifiedOnceMoreWhenItComesBack) {
     EXPECT_EQ(connections_->load(), 2);
     ASSERT_TRUE(StopAndJoin(thread_));
     const std::string text = capture.Stop();
-    EXPECT_NE(text.find("encountered a resource error; restarting the connection!\n"), std::string::npos)
-        << text;
-    EXPECT_NE(text.find("UsbLink: closed serial connection\n"), std::string::npos);
+    // The error, the port closed, the identification loop run again: the
+    // same lines, in the same order, as a restart of the link's thread.
+    const size_t error = text.find("encountered a resource error; restarting the connection!\n");
+    ASSERT_NE(error, std::string::npos) << text;
+    const size_t closed = text.find("UsbLink: closed serial connection\n", error);
+    ASSERT_NE(closed, std::string::npos) << text;
+    EXPECT_NE(text.find("NodeLink: thread running...\n", closed), std::string::npos) << text;
 }
 
 TEST_F(UsbLinkTest, NoiseAndHostileFramesPublishNothingButTheValidFrames) {
