@@ -311,6 +311,17 @@ TEST_F(UsbLinkTest, ADeviceThatNeverAnswersIsAskedAgainAndNeverConnects) {
     EXPECT_TRUE(StopAndJoin(thread_));
 }
 
+TEST_F(UsbLinkTest, ShutdownWhileTheUnpluggedDeviceIsAwayEndsTheLink) {
+    PtyDevice device(kLinkDevice, true);
+    StartLink(device.Path());
+    ASSERT_TRUE(SpinUntil([&] { return connections_->load() == 1; }));
+    device.Unplug();
+    ASSERT_TRUE(SpinUntil([&] { return link_->GetSerialNumber() == 0; }));
+    // The link is back in its identification loop, failing to open the port.
+    EXPECT_TRUE(StopAndJoin(thread_));
+    EXPECT_EQ(connections_->load(), 1);
+}
+
 TEST_F(UsbLinkTest, ShutdownBeforeTheThreadRunsIsNotLost) {
     PtyDevice device(kLinkDevice, true);
     link_ = new UsbLink();
