@@ -416,9 +416,16 @@ int Host::VlanForInterface(QString name) {
     const QStringList parts = name.split('.');
     if (parts.size() == 2)
         return parts.at(1).toInt();
-    if (name.contains("vlan", Qt::CaseInsensitive))
-        return name.mid(4).toInt();
-    return 0;
+    // The digits right after "vlan", wherever the word stands ("br-vlan42"):
+    // counting characters from the start of the name would read "br-v" there.
+    const int word = name.indexOf("vlan", 0, Qt::CaseInsensitive);
+    if (word < 0)
+        return 0;
+    const int first = word + 4;
+    int end = first;
+    while (end < name.size() && name.at(end) >= '0' && name.at(end) <= '9')
+        ++end;
+    return name.mid(first, end - first).toInt();
 }
 
 std::vector<std::string> GetListOfSerialPorts() {

@@ -77,8 +77,8 @@ class Host : public QObject {
     // configuration's order); empty names skipped.
     QStringList GetListOfSerialPorts();
 
-    // The VLAN number in an interface name: "eth0.100" gives 100, "vlan7"
-    // gives 7, anything else 0.
+    // The VLAN number in an interface name: "eth0.100" gives 100, "vlan7" and
+    // "br-vlan7" give 7, anything else 0.
     static int VlanForInterface(QString name);
 
     // Waits until every thread the host started and then asked to end has

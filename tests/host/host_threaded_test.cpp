@@ -245,6 +245,12 @@ TEST(HostNamesTest, VlanNumberOfAnInterfaceName) {
     EXPECT_EQ(Host::VlanForInterface("eth0.100"), 100);
     EXPECT_EQ(Host::VlanForInterface("vlan7"), 7);
     EXPECT_EQ(Host::VlanForInterface("VLAN12"), 12);
+    // The digits right after "vlan", wherever it stands in the name.
+    EXPECT_EQ(Host::VlanForInterface("br-vlan42"), 42);
+    EXPECT_EQ(Host::VlanForInterface("enp3s0Vlan9"), 9);
+    EXPECT_EQ(Host::VlanForInterface("vlan7-uplink"), 7);
+    EXPECT_EQ(Host::VlanForInterface("vlan"), 0);
+    EXPECT_EQ(Host::VlanForInterface("vlanx3"), 0);
     EXPECT_EQ(Host::VlanForInterface("eth0"), 0);
     EXPECT_EQ(Host::VlanForInterface("eth0.x"), 0);
     EXPECT_EQ(Host::VlanForInterface("a.b.3"), 0);
