@@ -2,12 +2,12 @@
 
 #include <libudev.h>
 
-#include <QDateTime>
 #include <QMutexLocker>
 #include <QNetworkInterface>
 #include <QSet>
 #include <QtDebug>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "base/thread_annotations.h"
@@ -29,8 +29,13 @@ static const char* const application_version_ = "2.0.0";
 static const char* const configuration_group_ = "239.255.76.67";
 static const quint16 configuration_port_ = 7670;
 
+// The hold-off is measured on the monotonic clock: with the wall clock, setting
+// it back by an hour would hold every start off for that hour, and setting it
+// forward would skip the hold-off.
 static qint64 NowMs() {
-    return QDateTime::currentMSecsSinceEpoch();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 Host* Host::Instance() {
@@ -78,8 +83,6 @@ bool Host::StartHost() {
         return true;
     QMutexLocker locker(&mutex_);
     const qint64 since_stop_ms = NowMs() - last_stop_time_.load();
-    // Compared as unsigned: a stop time that lies ahead (the clock was set back)
-    // does not hold the start off.
     if (stopping_.load() || static_cast<quint64>(since_stop_ms / 1000) <= 1)
         return DelayedStartHost();
 

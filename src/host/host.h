@@ -139,7 +139,7 @@ class Host : public QObject {
     std::vector<WorkerThread> stopped_threads_;
     // Single-shot timer of the restart hold-off; lives in the Host's thread.
     QTimer restart_timer_;
-    // System clock, ms since the epoch, of the last completed stop.
+    // Monotonic clock, in ms, of the last completed stop.
     std::atomic<qint64> last_stop_time_;
     // Read without the mutex by StartHost's first checks and by the GUI.
     std::atomic<bool> started_;
