@@ -38,6 +38,21 @@ static qint64 NowMs() {
         .count();
 }
 
+// Holds mutex_ and marks this thread as its holder for as long.
+class Host::HostLock {
+  public:
+    explicit HostLock(Host* host) : host_(host), locker_(&host->mutex_) {
+        host_->mutex_holder_.store(QThread::currentThread());
+    }
+    ~HostLock() { host_->mutex_holder_.store(nullptr); }
+    HostLock(const HostLock&) = delete;
+    HostLock& operator=(const HostLock&) = delete;
+
+  private:
+    Host* host_;
+    QMutexLocker locker_;
+};
+
 Host* Host::Instance() {
     if (__instance == nullptr)
         __instance = new Host();
@@ -79,9 +94,14 @@ void Host::moveToThread(QThread* thread) {
 bool Host::StartHost() {
     if (!IsEnabled() || AnyNetworkInterfaceIsInvalid())
         return false;
+    if (HoldsMutexInThisThread()) {
+        // Called from within a stop's waits: like any start during a stop, it
+        // is put off to the restart timer.
+        return stopping_.load() ? DelayedStartHost() : started_.load();
+    }
     if (started_.load())
         return true;
-    QMutexLocker locker(&mutex_);
+    HostLock lock(this);
     const qint64 since_stop_ms = NowMs() - last_stop_time_.load();
     if (stopping_.load() || static_cast<quint64>(since_stop_ms / 1000) <= 1)
         return DelayedStartHost();
@@ -286,7 +306,12 @@ void Host::Shutdown() {
         QMetaObject::invokeMethod(this, &Host::Shutdown, Qt::BlockingQueuedConnection);
         return;
     }
-    QMutexLocker locker(&mutex_);
+    if (HoldsMutexInThisThread()) {
+        // Called from within a stop's waits: the stop in progress covers it.
+        CancelDelayedStart();
+        return;
+    }
+    HostLock lock(this);
     if (stopping_.load() || !started_.load()) {
         CancelDelayedStart();
         return;
@@ -346,7 +371,10 @@ void Host::Shutdown() {
 }
 
 void Host::EthernetAnnounceReceived(ethernet_announce_t announce, QString src_addr, quint16 src_port) {
-    QMutexLocker locker(&mutex_);
+    // Called from within a stop's waits: an announce during a stop is dropped.
+    if (HoldsMutexInThisThread())
+        return;
+    HostLock lock(this);
     if (stopping_.load() || dpu_.isNull() || !node_manager_ || !streams_)
         return;
     const std::shared_ptr<DwNode> node = node_manager_->FindNodeBySerialNumber(announce.serial_number);

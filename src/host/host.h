@@ -105,6 +105,12 @@ class Host : public QObject {
   private:
     explicit Host(QObject* parent = nullptr);
 
+    class HostLock;
+    // True while this thread holds mutex_. A slot then runs inside a stop's
+    // waits (the engine's reset processes this thread's events) and must not
+    // take the non-recursive mutex again.
+    bool HoldsMutexInThisThread() const { return mutex_holder_.load() == QThread::currentThread(); }
+
     bool DelayedStartHost();
     bool AnyNetworkInterfaceIsInvalid();
     void InitializeRfScheduler(RfSchedulerSettings budget);
@@ -147,8 +153,12 @@ class Host : public QObject {
     std::atomic<bool> stopping_;
     // Held by StartHost and Shutdown for their whole run; guards everything
     // they build and tear down. Not recursive: nothing they call may request a
-    // start or a stop synchronously.
+    // start or a stop synchronously, and the slots that the engine's reset lets
+    // run inside a stop (its waits process events) see mutex_holder_ and leave
+    // the mutex alone.
     QMutex mutex_;
+    // The thread that holds mutex_ (through HostLock), null while none does.
+    std::atomic<QThread*> mutex_holder_{nullptr};
     std::shared_ptr<RfScheduler> rf_scheduler_;
     // Taken by the getters and, briefly, by StartHost and Shutdown while they
     // replace the three pointers; never held while taking mutex_.

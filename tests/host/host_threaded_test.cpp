@@ -7,8 +7,13 @@
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/config_file_loader.h"
@@ -239,6 +244,69 @@ TEST_F(HostTest, AnnouncingDeviceGetsOneLinkPerAddress) {
     host_->EthernetAnnounceReceived(announce, "127.0.0.1", 44252);
     EXPECT_TRUE(registry->FindNodeBySerialNumber(0x0100FFFF)->IsNullNode());
     EXPECT_EQ(anchor->GetNodeLink().data(), second.data());
+}
+
+// Ends the process when `done` is not set within the bound: a deadlock would
+// otherwise only show as the test runner's time-out.
+class Watchdog {
+  public:
+    explicit Watchdog(const char* what)
+        : thread_([this, what] {
+              std::unique_lock<std::mutex> lock(mutex_);
+              if (!changed_.wait_for(lock, std::chrono::seconds(60), [this] { return done_; })) {
+                  fprintf(stderr, "Watchdog: %s did not return\n", what);
+                  std::abort();
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+TEST_F(HostTest, RequestsHandledWhileAStopWaitsDoNotDeadlockTheStop) {
+    LoadSite(false);
+    WaitOutHoldOff();
+    Start();
+    const std::shared_ptr<DwNode> anchor = host_->GetNodeManager()->FindNodeBySerialNumber(kAnchors[0]);
+    ASSERT_TRUE(anchor && !anchor->IsNullNode());
+    ethernet_announce_t announce = {};
+    announce.type = 0x11;
+    announce.serial_number = kAnchors[0];
+    // Waiting in the queue of the Host's thread; the engine's reset processes
+    // that thread's events while the stop holds the host mutex.
+    QMetaObject::invokeMethod(
+        host_, [this, announce] { host_->EthernetAnnounceReceived(announce, "127.0.0.1", 45200); },
+        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(host_, &Host::Shutdown, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(host_, &Host::StartHost, Qt::QueuedConnection);
+
+    StdoutCapture capture;
+    {
+        Watchdog watchdog("a stop with requests in its thread's queue");
+        host_->Shutdown();
+    }
+    since_stop_.start();
+    const std::string printed = capture.Stop();
+    EXPECT_EQ(LinesStartingWith(printed, "host shutting down").size(), 1) << printed;
+    EXPECT_FALSE(host_->IsStarted());
+    // The announce came during the stop: dropped.
+    EXPECT_TRUE(anchor->GetNodeLink().isNull());
+    // The start came during the stop, after the stop request: put off, as a
+    // start during a stop is.
+    EXPECT_TRUE(host_->IsDelayedStartPending());
+    host_->ShutdownHost();
+    EXPECT_FALSE(host_->IsDelayedStartPending());
 }
 
 TEST(HostNamesTest, VlanNumberOfAnInterfaceName) {
