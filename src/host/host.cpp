@@ -382,8 +382,13 @@ void Host::EthernetAnnounceReceived(ethernet_announce_t announce, QString src_ad
         return;
     const QString port_name = QString("udpm://%1:%2").arg(src_addr).arg(src_port);
     const QPointer<NodeLink> old_link = node->GetNodeLink();
-    if (!old_link.isNull() && QString::fromStdString(old_link->GetPortName()) == port_name)
+    if (!old_link.isNull() && QString::fromStdString(old_link->GetPortName()) == port_name) {
+        // Already linked at that address: the device announces again because it
+        // has not got (or has lost) where to send its data.
+        if (auto* ethernet = qobject_cast<EthernetLink*>(old_link.data()))
+            ethernet->ResendConfiguration();
         return;
+    }
 
     const FlatSettingsInterface settings(Settings::GlobalSettings());
     const QString iface = QString::fromStdString(settings.GetInputNetworkInterface());

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -225,23 +226,40 @@ TEST_F(HostTest, AnnouncingDeviceGetsOneLinkPerAddress) {
     announce.type = 0x11;
     announce.serial_number = kAnchors[0];
 
-    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 44250);
+    // The device's socket, which the link sends its configuration datagram to.
+    QUdpSocket device;
+    ASSERT_TRUE(device.bind(QHostAddress::LocalHost, 45201));
+    auto next_datagram = [&device] {
+        QByteArray datagram;
+        if (SpinUntil([&device] { return device.hasPendingDatagrams(); })) {
+            datagram.resize(static_cast<int>(device.pendingDatagramSize()));
+            device.readDatagram(datagram.data(), datagram.size());
+        }
+        return datagram;
+    };
+
+    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 45201);
     const QPointer<NodeLink> first = anchor->GetNodeLink();
     ASSERT_FALSE(first.isNull());
-    EXPECT_EQ(first->GetPortName(), "udpm://127.0.0.1:44250");
-    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 44250);
+    EXPECT_EQ(first->GetPortName(), "udpm://127.0.0.1:45201");
+    const QByteArray configuration = next_datagram();
+    ASSERT_EQ(configuration.size(), 9);
+    EXPECT_EQ(static_cast<uint8_t>(configuration[0]), 0x13);
+    // Announcing again from there: the same link, and the datagram once more.
+    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 45201);
     EXPECT_EQ(anchor->GetNodeLink().data(), first.data());
+    EXPECT_EQ(next_datagram(), configuration);
 
-    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 44251);
+    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 45202);
     const QPointer<NodeLink> second = anchor->GetNodeLink();
     ASSERT_FALSE(second.isNull());
     EXPECT_NE(second.data(), first.data());
-    EXPECT_EQ(second->GetPortName(), "udpm://127.0.0.1:44251");
+    EXPECT_EQ(second->GetPortName(), "udpm://127.0.0.1:45202");
     EXPECT_TRUE(SpinUntil([&] { return first.isNull() || first->IsShuttingDown(); }));
 
     // A device the configuration does not name gets nothing.
     announce.serial_number = 0x0100FFFF;
-    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 44252);
+    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 45203);
     EXPECT_TRUE(registry->FindNodeBySerialNumber(0x0100FFFF)->IsNullNode());
     EXPECT_EQ(anchor->GetNodeLink().data(), second.data());
 }
