@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -11,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -20,6 +23,7 @@
 #include "config/config_file_loader.h"
 #include "config/config_read.h"
 #include "config/flat_settings_interface.h"
+#include "config/host_settings.h"
 #include "config/settings.h"
 #include "host/devices/dw_node.h"
 #include "host/devices/node_link.h"
@@ -262,6 +266,85 @@ TEST_F(HostTest, AnnouncingDeviceGetsOneLinkPerAddress) {
     host_->EthernetAnnounceReceived(announce, "127.0.0.1", 45203);
     EXPECT_TRUE(registry->FindNodeBySerialNumber(0x0100FFFF)->IsNullNode());
     EXPECT_EQ(anchor->GetNodeLink().data(), second.data());
+}
+
+TEST_F(HostTest, StartWithoutAMasterReservesNoSyncSlot) {
+    LoadSite(false);
+    FlatSettingsInterface(Settings::GlobalSettings()).SetMasterList({});
+    WaitOutHoldOff();
+    Start();
+    ASSERT_TRUE(host_->GetNodeManager());
+    EXPECT_FALSE(host_->GetNodeManager()->GetPrimaryMaster());
+    const std::vector<uint32_t> owners = ReservedOwners();
+    EXPECT_EQ(std::find(owners.begin(), owners.end(), kMaster), owners.end());
+    EXPECT_NE(std::find(owners.begin(), owners.end(), RfScheduler::kAnnouncementOwner), owners.end());
+    Stop();
+    EXPECT_FALSE(host_->IsStarted());
+}
+
+TEST_F(HostTest, StartThatTheEngineRefusesKeepsNothingAndTheNextStartWorks) {
+    LoadSite(false);
+    // The sample site names a serial port, so the start makes a USB link first.
+    ASSERT_FALSE(host_->GetListOfSerialPorts().isEmpty());
+    Settings::GlobalSettings()->GetHostSettingsReference()->SetVmVectorGain(0.0);
+    WaitOutHoldOff();
+    {
+        StdoutCapture capture;
+        EXPECT_FALSE(host_->StartHost());
+        const std::string printed = capture.Stop();
+        EXPECT_NE(printed.find("DPU: error in config file\n"), std::string::npos) << printed;
+    }
+    EXPECT_FALSE(host_->IsStarted());
+    EXPECT_FALSE(host_->GetBacklink());
+    // The queued stop request finds nothing to stop. The link made for the
+    // port is gone already (the sanitizer build reports it otherwise).
+    StdoutCapture capture;
+    QCoreApplication::processEvents();
+    EXPECT_EQ(LinesStartingWith(capture.Stop(), "host shutting down").size(), 0);
+
+    Settings::GlobalSettings()->GetHostSettingsReference()->SetVmVectorGain(1.0);
+    Start();
+    EXPECT_TRUE(host_->GetBacklink());
+}
+
+TEST_F(HostTest, StopFromAnotherThreadRunsInTheHostsThreadAndItsThreadsEnd) {
+    LoadSite(false);
+    WaitOutHoldOff();
+    Start();  // here, like the first start at start-up
+    QThread host_thread;
+    host_->moveToThread(&host_thread);
+    host_thread.start();
+    auto in_host_thread = [this](const std::function<void()>& call) {
+        QMetaObject::invokeMethod(host_, call, Qt::BlockingQueuedConnection);
+    };
+
+    const QPointer<Backlink> backlink = host_->GetBacklink();
+    ASSERT_TRUE(backlink);
+    StdoutCapture capture;
+    QtMessagesToStdout messages;
+    host_->Shutdown();  // the quit-time stop, from this thread
+    since_stop_.start();
+    EXPECT_FALSE(host_->IsStarted());
+    // Every thread the stop ended is waited for, and its worker is gone.
+    EXPECT_TRUE(host_->WaitForStoppedThreads(QDeadlineTimer(20000)));
+    EXPECT_TRUE(backlink.isNull());
+
+    // A start request within the hold-off arms the restart timer in the Host's
+    // thread; the quit-time stop cancels it there, not from this thread.
+    host_->SetupHost();
+    bool pending = false;
+    in_host_thread([&] { pending = host_->IsDelayedStartPending(); });
+    EXPECT_TRUE(pending);
+    host_->Shutdown();
+    in_host_thread([&] { pending = host_->IsDelayedStartPending(); });
+    EXPECT_FALSE(pending);
+    const std::string printed = capture.Stop();
+    EXPECT_EQ(LinesStartingWith(printed, "host shutting down").size(), 1) << printed;
+    EXPECT_EQ(printed.find("another thread"), std::string::npos) << printed;
+
+    in_host_thread([this] { host_->moveToThread(QCoreApplication::instance()->thread()); });
+    host_thread.quit();
+    ASSERT_TRUE(host_thread.wait(20000));
 }
 
 // Ends the process when `done` is not set within the bound: a deadlock would
