@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <string>
@@ -588,10 +589,20 @@ void Dpu::NetworkHasReset() {
     network_has_reset_ = true;
 }
 
+void Dpu::StopMasterStartTimer() {
+    if (master_start_timer_->thread() == QThread::currentThread()) {
+        master_start_timer_->stop();
+    } else {
+        // Runs in the engine's thread before the engine's own deletion there;
+        // meanwhile a timeout finds the reset requested and does nothing.
+        QMetaObject::invokeMethod(master_start_timer_.get(), "stop", Qt::QueuedConnection);
+    }
+}
+
 void Dpu::ResetNetwork() {
     BringUpScope scope(this);
     reset_requested_ = true;
-    master_start_timer_->stop();
+    StopMasterStartTimer();
     ResetMaster(static_cast<uint32_t>(GetNetworkTimeCounter() + kNetworkResetTime));
     QThread::msleep(static_cast<unsigned long>(timings_.reset_master_sleep_ms));
     if (!DeconfigureMasterSteps()) {
@@ -1029,6 +1040,32 @@ bool Dpu::CheckForSerialNumberDuplication(const QVector<QJsonArray>& lists) {
         qDebug().noquote() << "Host aborting.";
     }
     return duplicated;
+}
+
+int Dpu::FindRDOABetweenAnchors(const derazud_rdoa_rpt_t& report, double matrix[][4], const uint16_t* ids,
+                                int i, int j) {
+    constexpr int kColumns = 4;
+    if (matrix == nullptr || ids == nullptr || i < 0 || j < 0 || i >= kColumns || j >= kColumns ||
+        report.count < 1 || report.rdoas == nullptr) {
+        return 0;
+    }
+    for (int k = 0; k < report.count; ++k) {
+        const derazud_rdoa_t& entry = report.rdoas[k];
+        const bool forward = entry.anchor_network_id == ids[i] && entry.reference_network_id == ids[j];
+        const bool reversed = entry.anchor_network_id == ids[j] && entry.reference_network_id == ids[i];
+        if (!forward && !reversed) {
+            continue;
+        }
+        // The 32-bit field holds the range difference as a float, bit for bit.
+        float difference;
+        static_assert(sizeof(difference) == sizeof(entry.rdoa), "float range difference in the u32 field");
+        std::memcpy(&difference, &entry.rdoa, sizeof(difference));
+        const double value = forward ? difference : -static_cast<double>(difference);
+        matrix[i][j] = value;
+        matrix[j][i] = -value;
+        return 1;
+    }
+    return 0;
 }
 
 int Dpu::CalculateSignalQualityWeightingIndex(double totalPathDb, double firstPathDb) {

@@ -7,9 +7,11 @@
 //
 // Threads:
 // - The engine's own thread (the one that created it): Init, the bring-up
-//   (InitializeNetwork both forms, InitializeMasterNode, the 7000 ms timer),
-//   ResetNetwork and the coalesced configuration publications. The bring-up
-//   blocks this thread; its longer waits process the thread's events.
+//   (InitializeNetwork both forms, InitializeMasterNode, the 7000 ms timer)
+//   and the coalesced configuration publications. The bring-up blocks this
+//   thread; its longer waits process the thread's events.
+// - The host's thread: ResetNetwork, which may run while a bring-up waits in
+//   the engine's thread (after the first start the two differ).
 // - The Internal stream's receiver thread: every RxVex* handler, the
 //   admission path, _ProcessAnchors and ToaRxCallback, one item at a time.
 // - The Backlink's thread: PublishInfrastructure and PublishConfigs.
@@ -58,6 +60,7 @@
 #include "host/scheduling/rf_scheduler_settings.h"
 #include "protocol/packets/set_rf_settings_packet.h"
 #include "protocol/packets/ssp_cmd_set_sync_cmds_packet.h"
+#include "protocol/reports/derazud_rdoa_rpt.h"
 #include "protocol/reports/derazud_toa_rpt.h"
 #include "protocol/vex/vex_data_item.h"
 #include "protocol/vex/vex_packet.h"
@@ -145,6 +148,9 @@ class Dpu : public QObject, public ToaReportReceiver {
 
     std::shared_ptr<NodeManager> GetNodeManager() const { return node_manager_; }
     static int CalculateSignalQualityWeightingIndex(double totalPathDb, double firstPathDb);
+    // Occlusion weight of the anchor's response in a solve: the table weights
+    // of its clock's two sync receptions and of the entry's tag reception.
+    static double CalculateAnchorWeight(const std::shared_ptr<DwNode>& anchor, const derazud_toa_t& entry);
 
     // The network's RF settings timed at `time`, or (negative `time`) at the
     // network-time counter plus 5.5 sync periods with the timed flag set.
@@ -168,11 +174,20 @@ class Dpu : public QObject, public ToaReportReceiver {
     static int GetNumberOfActiveNodes(const QJsonArray& nodes);
     static int GetNumberOfActiveUwbBackhaulNodes(const QJsonArray& nodes);
     static bool CheckForSerialNumberDuplication(const QVector<QJsonArray>& lists);
+    // Enters the range difference between the anchors ids[i] and ids[j] of the
+    // report's first entry naming that pair (either way round) into
+    // matrix[i][j], its negation into matrix[j][i]; 1 when found, else 0
+    // (also for an index outside the matrix's four columns).
+    static int FindRDOABetweenAnchors(const derazud_rdoa_rpt_t& report, double matrix[][4],
+                                      const uint16_t* ids, int i, int j);
 
     // State for tests and the host.
     bool IsMasterInitialized() const { return master_initialized_.load(); }
     bool IsMasterStopped() const { return master_stopped_.load(); }
     bool HasNetworkReset() const { return network_has_reset_.load(); }
+    // Whether the timer that starts the master after the fast sync runs; in
+    // the engine's thread.
+    bool IsMasterStartPending() const { return master_start_timer_->isActive(); }
     uint64_t GetNetworkTimeCounter();
     uint32_t GetSyncPeriod() const { return sync_period_; }
     std::shared_ptr<DwNode> GetMaster() const { return master_; }
@@ -208,6 +223,8 @@ class Dpu : public QObject, public ToaReportReceiver {
     // when the bring-up should stop.
     bool WaitProcessingEvents(int ms);
     bool BringUpShouldStop() const;
+    // A timer is stopped only in its own thread; from another it is asked to.
+    void StopMasterStartTimer();
     int StopAttemptSleepMs() const;
 
     // Master frames; nothing is sent without a master.
@@ -279,9 +296,11 @@ class Dpu : public QObject, public ToaReportReceiver {
     std::function<bool()> enabled_check_;
     BringUpTimings timings_;
 
+    // The bring-up runs in the engine's thread and the reset in the host's,
+    // which may be another one: both count their scopes and poll the restart.
+    std::atomic<int> bring_up_depth_;
+    std::atomic<bool> master_restart_pending_;
     // Engine thread only.
-    int bring_up_depth_;
-    bool master_restart_pending_;
     QPointer<NodeLink> pending_master_link_;
 
     std::atomic<bool> config_publication_queued_;

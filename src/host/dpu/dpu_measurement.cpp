@@ -210,6 +210,10 @@ void Dpu::TOA_thread_function(Dpu* dpu, derazud_toa_rpt_t report) {
     DerAzudToaRpt_Cleanup(&report);
 }
 
+double Dpu::CalculateAnchorWeight(const std::shared_ptr<DwNode>& anchor, const derazud_toa_t& entry) {
+    return ::CalculateAnchorWeight(anchor->GetClock(), entry);
+}
+
 bool Dpu::RunLocalizationAlgorithmOnTOA(VexPacket& packet, const derazud_toa_rpt_t& report,
                                         std::shared_ptr<DwNode> tag) {
     FlatSettingsInterface settings(Settings::GlobalSettings());
@@ -239,8 +243,7 @@ bool Dpu::RunLocalizationAlgorithmOnTOA(VexPacket& packet, const derazud_toa_rpt
         measurements[i].anchor_position =
             Coordinates(position.x * 1000.0, position.y * 1000.0, position.z * 1000.0);
         measurements[i].time_of_arrival = entry.toa;
-        measurements[i].weight =
-            use_occlusion_mitigation_ ? CalculateAnchorWeight(anchor->GetClock(), entry) : 1.0;
+        measurements[i].weight = use_occlusion_mitigation_ ? CalculateAnchorWeight(anchor, entry) : 1.0;
     }
     const derazud_pos3_t guess =
         settings.GetUseSmoothedPositionGuess() ? tag->GetSmoothedPos3() : tag->GetCurrentPos3();

@@ -29,6 +29,7 @@ namespace {
 
 using namespace dpu_test_site;
 using Bytes = std::vector<uint8_t>;
+using CommandList = Dpu::CommandList;
 using std::chrono::milliseconds;
 
 const Bytes kRxPassthroughOff = {0x11, 0x02, 0x00};
@@ -355,6 +356,11 @@ TEST_F(DpuBringUpTest, TicksFollowOnlyTheMasterAndCarryItsCommandListAtFivePerio
               (Bytes{0x12, 0x08, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x13, 0x04, 0x00, 0x01}));
     EXPECT_EQ(list[17], 0x10);
     EXPECT_EQ(list[27], 0x33);
+    // Timed from half a period after the counter, with the counter as base:
+    // the LED at that plus the counter, two periods and 70 units, for ten periods.
+    const uint32_t counter = 5 * Period();
+    EXPECT_EQ(wire::read_be32(list.data() + 19), counter + Period() / 2 + counter + 2 * Period() + 70);
+    EXPECT_EQ(wire::read_be32(list.data() + 23), 10 * Period());
 
     // Any other counter, a jump past it, another device's tick and a short
     // tick send nothing.
@@ -464,6 +470,67 @@ TEST_F(DpuBringUpTest, AdmissionOutcomesOfAnchorsAndUnknownDevices) {
     dpu_->RxVexDiscovery(kAnchors[1], VexDataItem(VexType::kDiscovery, 3, "abc"));
     EXPECT_TRUE(Admissions(*publisher_).empty());
     EXPECT_TRUE(master_->Frames().empty());
+}
+
+TEST_F(DpuBringUpTest, NodeOfAnotherNetworkIsSentToItsChannelWithItsOwnCommands) {
+    options_t options;
+    options.with_alien_network = true;
+    Start(options);
+    InitializeMaster();
+    dpu_->RxVexTick(kMaster, TickItem(100 * Period(), 1000));
+    master_->Clear();
+    publisher_->Clear();
+    StdoutCapture capture;
+    dpu_->RxVexDiscovery(kAnchors[0], DiscoveryItem(kAlien));
+    EXPECT_EQ(
+        capture.Stop(),
+        "DPU: received announcement packet from node with serial number: 02:00:0031\n"
+        "DPU: Node 02:00:0031 belongs to a different network. Sending to channel 2, preamble code 4, prf "
+        "16 MHz.\n");
+    EXPECT_EQ(Admissions(*publisher_),
+              (std::vector<std::pair<uint32_t, uint8_t>>{{kAlien, kVexAdmissionAlienNode}}));
+    // Its list from the registry is kept, timed from no slot at all.
+    CommandList expected = site_.node_manager->GetCommandsForNodeWithSerialNumber(kAlien, site_.budget);
+    const auto frames = BytesOf(master_->Frames());
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0][4], expected.size());
+}
+
+TEST_F(DpuBringUpTest, TagWithoutAFreeSlotIsAdmittedAsAnUnconfiguredDevice) {
+    InitializeMaster();
+    // Every beacon-sized gap of the cycle taken.
+    const uint32_t beacon = site_.budget.GetSlottime(RfSchedulerSettings::kSlotTagBeacon);
+    for (uint32_t owner = 0x05000001; site_.scheduler->RequestTimeSlot(owner, beacon, Period()).duration != 0;
+         ++owner) {
+    }
+    dpu_->RxVexTick(kMaster, TickItem(100 * Period(), 1000));
+    master_->Clear();
+    publisher_->Clear();
+    StdoutCapture capture;
+    dpu_->RxVexDiscovery(kAnchors[0], DiscoveryItem(kTag));
+    const std::string printed = capture.Stop();
+    // No slot: the beacon is longer than what is left over, or it is not and
+    // the anchor report has no room.
+    const bool beaconTooLong = beacon > site_.budget.GetSlottime(RfSchedulerSettings::kSlotRemainder);
+    const uint8_t outcome = beaconTooLong ? kVexAdmissionNoFreeTimeSlot : kVexAdmissionNoRoomInAnchorReport;
+    EXPECT_EQ(Admissions(*publisher_), (std::vector<std::pair<uint32_t, uint8_t>>{{kTag, outcome}}));
+    EXPECT_EQ(printed,
+              "DPU: received announcement packet from node with serial number: 01:01:0021\n" +
+                  std::string(beaconTooLong
+                                  ? "DPU: Not enough time slots to schedule node 01:01:0021. Treating it as "
+                                    "an unconfigured device.\n"
+                                  : "DPU: Not enough space in the UWB Anchor report to schedule node "
+                                    "01:01:0021, and there is at least 1 UWB Anchor. Treating the node "
+                                    "as an unconfigured device.\n"));
+    // The unconfigured device's list: its address set to 0x7FFF, timed from
+    // half a period.
+    const auto frames = BytesOf(master_->Frames());
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0][4], 3);
+    EXPECT_EQ(wire::read_be32(frames[0].data() + 7), kTag);
+    EXPECT_EQ(wire::read_be16(frames[0].data() + 11), 0x7FFF);
+    EXPECT_EQ(frames[0][17], 0x10);
+    EXPECT_EQ(wire::read_be32(frames[0].data() + 19), Period() / 2 + 100 * Period() + 2 * Period() + 70);
 }
 
 TEST_F(DpuBringUpTest, StopsAcknowledgedByAnotherDeviceDoNotCount) {

@@ -6,11 +6,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QVector>
+#include <cstring>
 #include <string>
+#include <vector>
 
+#include "base/byte_order.h"
 #include "config/flat_settings_interface.h"
 #include "config/settings.h"
 #include "host/dpu/dpu.h"
+#include "protocol/reports/derazud_rdoa_rpt.h"
 #include "protocol/vex/vex_data_types.h"
 #include "support/dpu_test_site.h"
 #include "support/stdout_capture.h"
@@ -85,6 +89,64 @@ TEST(DpuOperationsTest, ReportsEverySerialNumberThatAppearsTwice) {
     EXPECT_TRUE(Dpu::CheckForSerialNumberDuplication(lists));
     EXPECT_EQ(capture.Stop(), "Err: Device 01:00:0002 appears 3 times in the config file!\nHost aborting.\n");
     EXPECT_FALSE(Dpu::CheckForSerialNumberDuplication({lists[0]}));
+}
+
+// An RDOA report as it travels: head, then per entry the anchor's serial
+// number and id, the reference anchor's serial number and id, and the range
+// difference as the bits of a float.
+std::vector<uint8_t> RdoaReportBytes(
+    const std::vector<std::pair<std::pair<uint16_t, uint16_t>, float>>& entries) {
+    std::vector<uint8_t> bytes(kDerAzudRdoaRptHeadSize + kDerAzudRdoaSize * entries.size());
+    wire::write_be16(bytes.data() + 16, 9);
+    wire::write_be16(bytes.data() + 18, static_cast<uint16_t>(entries.size()));
+    uint8_t* at = bytes.data() + kDerAzudRdoaRptHeadSize;
+    for (const auto& entry : entries) {
+        uint32_t bits;
+        std::memcpy(&bits, &entry.second, sizeof(bits));
+        wire::write_be64(at, 0x01000000u + entry.first.first);
+        wire::write_be16(at + 8, entry.first.first);
+        wire::write_be64(at + 10, 0x01000000u + entry.first.second);
+        wire::write_be16(at + 18, entry.first.second);
+        wire::write_be32(at + 20, bits);
+        at += kDerAzudRdoaSize;
+    }
+    return bytes;
+}
+
+TEST(DpuOperationsTest, RangeDifferenceOfAnAnchorPairGoesIntoTheMatrixWithOppositeSigns) {
+    const std::vector<uint8_t> bytes =
+        RdoaReportBytes({{{2, 3}, 1.5f}, {{5, 4}, -0.25f}, {{3, 2}, 7.0f}, {{4, 5}, 9.0f}});
+    derazud_rdoa_rpt_t report{};
+    ASSERT_EQ(DerAzudRdoaRpt_FromBuff(&report, bytes.data(), static_cast<int>(bytes.size())),
+              static_cast<int>(bytes.size()));
+    const uint16_t ids[4] = {2, 3, 4, 5};
+    double matrix[4][4] = {};
+
+    // (2, 3) is listed as such first: +1.5 at [0][1]; the later (3, 2) is not read.
+    EXPECT_EQ(Dpu::FindRDOABetweenAnchors(report, matrix, ids, 0, 1), 1);
+    EXPECT_EQ(matrix[0][1], 1.5);
+    EXPECT_EQ(matrix[1][0], -1.5);
+    // Asked the other way round, the same entry is found reversed: the
+    // matrix says the same.
+    matrix[0][1] = matrix[1][0] = 0.0;
+    EXPECT_EQ(Dpu::FindRDOABetweenAnchors(report, matrix, ids, 1, 0), 1);
+    EXPECT_EQ(matrix[1][0], -1.5);
+    EXPECT_EQ(matrix[0][1], 1.5);
+    // (4, 5) first appears reversed as (5, 4) with -0.25.
+    EXPECT_EQ(Dpu::FindRDOABetweenAnchors(report, matrix, ids, 2, 3), 1);
+    EXPECT_EQ(matrix[2][3], 0.25);
+    EXPECT_EQ(matrix[3][2], -0.25);
+
+    // A pair no entry names, an index beyond the four columns and a report
+    // without entries leave the matrix alone.
+    double before[4][4];
+    std::memcpy(before, matrix, sizeof(matrix));
+    EXPECT_EQ(Dpu::FindRDOABetweenAnchors(report, matrix, ids, 0, 2), 0);
+    EXPECT_EQ(Dpu::FindRDOABetweenAnchors(report, matrix, ids, 0, 4), 0);
+    EXPECT_EQ(Dpu::FindRDOABetweenAnchors(report, matrix, ids, -1, 0), 0);
+    DerAzudRdoaRpt_Cleanup(&report);
+    EXPECT_EQ(Dpu::FindRDOABetweenAnchors(report, matrix, ids, 0, 1), 0);
+    EXPECT_EQ(std::memcmp(before, matrix, sizeof(matrix)), 0);
 }
 
 }  // namespace

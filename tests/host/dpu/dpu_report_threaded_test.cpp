@@ -11,8 +11,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/geometry.h"
@@ -191,6 +193,37 @@ TEST_F(DpuReportTest, ReportYieldsDiagnosticsPerAnchorThenTheSolutionThenThePosi
     EXPECT_EQ(+position.sequence, 7);
 }
 
+TEST_F(DpuReportTest, WithOcclusionMitigationEachAnchorCarriesItsOcclusionWeight) {
+    dpu_.reset();
+    options_t options;
+    options.occlusion_mitigation = true;
+    site_ = Install(options);
+    dpu_.reset(new Dpu());
+    {
+        StdoutCapture quiet;
+        ASSERT_TRUE(dpu_->Init({}, site_.node_manager, site_.scheduler, site_.budget));
+    }
+    dpu_->AttachPublisher(publisher_);
+    // One anchor's tag reception lost most of its power off the first path.
+    auto entries = Entries(Coordinates(5400.0, 3000.0, 1800.0), 1.0);
+    entries[1].first_path_power = -95.0;
+    dpu_->ToaRxCallback(EncodeReport(kTag, kTagId, 3, entries));
+    const auto packets = WaitForPackets(1);
+    ASSERT_EQ(packets.size(), 1u);
+    const Contents contents = Read(packets[0]);
+    ASSERT_EQ(contents.anchors.size(), 4u);
+    std::vector<double> weights;
+    for (int i = 0; i < 4; ++i) {
+        const auto anchor = site_.node_manager->FindAnchorBySerialNumber(kAnchors[i]);
+        const double weight = Dpu::CalculateAnchorWeight(anchor, entries[i]);
+        weights.push_back(weight);
+        EXPECT_EQ(+contents.anchors[i].weight, static_cast<int32_t>(weight * 1000000.0));
+        EXPECT_LT(+contents.anchors[i].weight, 1000000);
+    }
+    EXPECT_LT(weights[1], weights[0]);
+    EXPECT_EQ(contents.positions.size(), 1u);
+}
+
 TEST_F(DpuReportTest, ReportsThatAreNotSolvedStillPublishThePreviousPosition) {
     const Coordinates truth(3000.0, 4000.0, 1000.0);
     // Three anchors, one below the minimum of four.
@@ -218,6 +251,47 @@ TEST_F(DpuReportTest, ReportsThatAreNotSolvedStillPublishThePreviousPosition) {
         EXPECT_EQ(+contents.positions[0].x, 5000);
         EXPECT_EQ(+contents.positions[0].y, 3200);
     }
+}
+
+TEST_F(DpuReportTest, RejectedSolvePublishesItsDiagnosticsAndKeepsThePreviousPosition) {
+    // One anchor heard the tag 50 m of flight too late: no point explains
+    // that, and the mean step stays far above the 0.5 m threshold.
+    auto entries = Entries(Coordinates(5400.0, 3000.0, 1800.0), 1.0);
+    entries[0].toa += static_cast<int64_t>(50.0 / kSpeedOfLight * kTicksPerSecond);
+    dpu_->ToaRxCallback(EncodeReport(kTag, kTagId, 4, entries));
+    const auto packets = WaitForPackets(1);
+    ASSERT_EQ(packets.size(), 1u);
+    const Contents contents = Read(packets[0]);
+    EXPECT_EQ(contents.types,
+              (std::vector<uint16_t>{VexType::kToaAnchor, VexType::kToaAnchor, VexType::kToaAnchor,
+                                     VexType::kToaAnchor, VexType::kToaSolution, VexType::kPosition}));
+    int64_t totalCorrection = 0;
+    for (const auto& anchor : contents.anchors) {
+        totalCorrection += std::abs(+anchor.correction);
+    }
+    EXPECT_GE(totalCorrection / 4, 500);
+    // Still the tag's initial position, with no sequence of a solve.
+    EXPECT_EQ(+contents.positions[0].x, 5000);
+    EXPECT_EQ(+contents.positions[0].y, 3200);
+    EXPECT_EQ(+contents.positions[0].z, 2100);
+    EXPECT_NE(+contents.positions[0].sequence, 4);
+}
+
+TEST_F(DpuReportTest, UnknownMemberNodeIsReportedOncePer256Reports) {
+    // The count is process-wide and wraps at 256: whatever it stood at, 256
+    // reports pass its zero exactly once, from two tags solved in parallel.
+    auto entries = Entries(Coordinates(3000.0, 4000.0, 1000.0), 1.0);
+    entries[3].anchor_network_id = 41;
+    QtMessagesToStdout messages;
+    StdoutCapture capture;
+    for (int i = 0; i < 128; ++i) {
+        dpu_->ToaRxCallback(EncodeReport(kTag, kTagId, static_cast<uint16_t>(i), entries));
+        dpu_->ToaRxCallback(EncodeReport(kSecondTag, kSecondTagId, static_cast<uint16_t>(i), entries));
+    }
+    WaitForPackets(256);
+    const std::string printed = capture.Stop();
+    EXPECT_EQ(printed,
+              "DPU: received TOA report with unrecognized member node 41. Is another host running?\n");
 }
 
 TEST_F(DpuReportTest, SolvesOfOneTagArePublishedInReportOrder) {
@@ -311,6 +385,12 @@ TEST_F(DpuReportTest, TimedReceptionsAndPingsMakeOnePacketWithStatusesFirst) {
     sync(0);
     sync(1);
     ping(1, firstSyncSeconds + 1.5 * syncSeconds);
+    // The last sync pair again is no new sync point: the receptions stay queued.
+    sync(1);
+    for (const uint32_t anchor : kAnchors) {
+        EXPECT_EQ(site_.node_manager->FindAnchorBySerialNumber(anchor)->GetAnchorReportItemQueue().size(),
+                  1u);
+    }
     sync(2);  // maps the four receptions: the report of sequence 1 is open
     const bool nothingYet = publisher_->Output().empty();
     ping(2, firstSyncSeconds + 2.5 * syncSeconds);
