@@ -2,7 +2,6 @@
 
 #include <libudev.h>
 
-#include <QMutexLocker>
 #include <QNetworkInterface>
 #include <QSet>
 #include <QtDebug>
@@ -50,7 +49,7 @@ class Host::HostLock {
 
   private:
     Host* host_;
-    QMutexLocker locker_;
+    AnnotatedMutexLocker locker_;
 };
 
 Host* Host::Instance() {
@@ -428,7 +427,7 @@ std::shared_ptr<RfScheduler> Host::GetRfScheduler() {
 bool Host::WaitForStoppedThreads(QDeadlineTimer deadline) {
     std::vector<WorkerThread> threads;
     {
-        QMutexLocker locker(&mutex_);
+        AnnotatedMutexLocker locker(&mutex_);
         threads = stopped_threads_;
     }
     for (const WorkerThread& thread : threads) {

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUdpSocket>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/thread_annotations.h"
 #include "config/config_file_loader.h"
 #include "config/config_read.h"
 #include "config/flat_settings_interface.h"
@@ -307,16 +309,47 @@ TEST_F(HostTest, StartThatTheEngineRefusesKeepsNothingAndTheNextStartWorks) {
     EXPECT_TRUE(host_->GetBacklink());
 }
 
+// Runs calls in another thread's event loop, after the events queued there
+// before, and waits for each (bounded). Made before that thread starts. The
+// hand-overs are annotated: ThreadSanitizer does not see the ordering of Qt's
+// event queue.
+class ThreadCaller {
+  public:
+    explicit ThreadCaller(QThread* thread) {
+        QObject::connect(&trigger_, &QObject::objectNameChanged, &receiver_, [this] {
+            AnnotateTakeOver(this);
+            call_();
+            AnnotateHandOver(this);
+            ++calls_done_;
+        });
+        receiver_.moveToThread(thread);
+    }
+
+    bool Call(std::function<void()> call) {
+        call_ = std::move(call);
+        const int before = calls_done_.load();
+        AnnotateHandOver(this);
+        trigger_.setObjectName(QString::number(before));
+        const bool done = SpinUntil([&] { return calls_done_.load() > before; }, std::chrono::seconds(20));
+        AnnotateTakeOver(this);
+        return done;
+    }
+
+  private:
+    QObject trigger_;
+    QObject receiver_;
+    std::function<void()> call_;
+    std::atomic<int> calls_done_{0};
+};
+
 TEST_F(HostTest, StopFromAnotherThreadRunsInTheHostsThreadAndItsThreadsEnd) {
     LoadSite(false);
     WaitOutHoldOff();
     Start();  // here, like the first start at start-up
     QThread host_thread;
+    ThreadCaller host_thread_caller(&host_thread);
     host_->moveToThread(&host_thread);
     host_thread.start();
-    auto in_host_thread = [this](const std::function<void()>& call) {
-        QMetaObject::invokeMethod(host_, call, Qt::BlockingQueuedConnection);
-    };
 
     const QPointer<Backlink> backlink = host_->GetBacklink();
     ASSERT_TRUE(backlink);
@@ -333,16 +366,17 @@ TEST_F(HostTest, StopFromAnotherThreadRunsInTheHostsThreadAndItsThreadsEnd) {
     // thread; the quit-time stop cancels it there, not from this thread.
     host_->SetupHost();
     bool pending = false;
-    in_host_thread([&] { pending = host_->IsDelayedStartPending(); });
+    ASSERT_TRUE(host_thread_caller.Call([&] { pending = host_->IsDelayedStartPending(); }));
     EXPECT_TRUE(pending);
     host_->Shutdown();
-    in_host_thread([&] { pending = host_->IsDelayedStartPending(); });
+    ASSERT_TRUE(host_thread_caller.Call([&] { pending = host_->IsDelayedStartPending(); }));
     EXPECT_FALSE(pending);
     const std::string printed = capture.Stop();
     EXPECT_EQ(LinesStartingWith(printed, "host shutting down").size(), 1) << printed;
     EXPECT_EQ(printed.find("another thread"), std::string::npos) << printed;
 
-    in_host_thread([this] { host_->moveToThread(QCoreApplication::instance()->thread()); });
+    ASSERT_TRUE(
+        host_thread_caller.Call([this] { host_->moveToThread(QCoreApplication::instance()->thread()); }));
     host_thread.quit();
     ASSERT_TRUE(host_thread.wait(20000));
 }
