@@ -18,8 +18,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include "host/dpu/twr_snoop_engine.h"
+#include "host/dpu/vex_publisher.h"
 #include "protocol/reports/derazud_usb_anchor_rpt.h"
 #include "protocol/vex/vex_packet.h"
 
@@ -51,6 +53,18 @@ void CheckDistances(const TwrSnoopEngine& engine) {
     }
 }
 
+// The engine publishes one position item per packet, and only on the
+// External stream.
+class CheckingPublisher : public VexPublisher {
+  public:
+    void PublishOutputVex(VexPacket& packet) override {
+        if (packet.GetDataItems().size() != 1) {
+            std::abort();
+        }
+    }
+    void PublishInputVex(VexPacket&) override { std::abort(); }
+};
+
 uint16_t ReadBe16(const uint8_t* p) {
     return static_cast<uint16_t>((p[0] << 8) | p[1]);
 }
@@ -61,11 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TwrSnoopEngine engine;
     engine.SetNodeLookup(LookUpNode);
     engine.SetNetworkIdLookup(LookUpNetworkId);
-    engine.SetPositionPublisher([](const VexPacket& packet) {
-        if (packet.GetDataItems().size() != 1) {
-            std::abort();
-        }
-    });
+    engine.AttachPublisher(std::make_shared<CheckingPublisher>());
     engine.AddTwrSnoopDevices(kVendorProduct | 2, 16440, kVendorProduct | 3, 16450);
     engine.AddTwrDevices(kVendorProduct | 4, 16400, kVendorProduct | 3, 16450);
     engine.AddTwrDevices(kVendorProduct | 5, std::numeric_limits<int32_t>::min(), kVendorProduct | 2,

@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "host/dpu/dpu.h"
 #include "host/dpu/print_flushed.h"
+#include "host/dpu/twr_snoop_engine.h"
 #include "protocol/vex/vex_data_types.h"
 
 namespace {
@@ -53,6 +54,9 @@ Backlink::Backlink(QPointer<Dpu> dpu, QObject* parent, const backlink_timings_t&
         }
         dpu_->AttachPublisher(streams_);
     }
+    // The two-way-ranging engine publishes its positions on the External
+    // stream too, whoever feeds it.
+    TwrSnoopEngine::Instance()->AttachPublisher(streams_);
     connect(this, &Backlink::SignalShutdown, this, &Backlink::Shutdown);
 }
 
@@ -89,6 +93,7 @@ void Backlink::_SendQuitThreadSignal() {
 
 void Backlink::DetachEngine() {
     streams_->ClearSubscriptions();
+    TwrSnoopEngine::Instance()->DetachPublisher(streams_.get());
     AnnotatedMutexLocker lock(&mutex_);
     if (dpu_) {
         dpu_->DetachPublisher(streams_.get());

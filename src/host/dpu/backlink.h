@@ -38,7 +38,8 @@ class Backlink : public QObject {
   public:
     // Opens the streams from the global settings and, with an engine,
     // subscribes it and attaches it to the streams: items reach the engine
-    // from here on.
+    // from here on. The process's two-way-ranging engine
+    // (TwrSnoopEngine::Instance) publishes through the streams as well.
     Backlink(QPointer<Dpu> dpu, QObject* parent = nullptr,
              const backlink_timings_t& timings = backlink_timings_t());
     ~Backlink() override;
@@ -57,8 +58,8 @@ class Backlink : public QObject {
     // Stops every path from the streams and the timers to the engine before
     // returning: clears the subscriptions (waiting for a running callback),
     // forgets the engine (waiting for a running timer slot) and detaches the
-    // streams from it. Any thread; Shutdown starts with it, so the host may
-    // delete the engine as soon as Shutdown returns.
+    // streams from it and from the two-way-ranging engine. Any thread; Shutdown starts with it, so the host
+    // may delete the engine as soon as Shutdown returns.
     void DetachEngine();
 
   public slots:

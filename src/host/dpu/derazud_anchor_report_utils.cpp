@@ -1,12 +1,19 @@
 #include "host/dpu/derazud_anchor_report_utils.h"
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
+#include "base/byte_order.h"
 #include "base/device_time.h"
 #include "base/serial_number.h"
+#include "host/devices/node_manager.h"
+#include "host/dpu/dpu.h"
+#include "host/dpu/print_flushed.h"
 #include "protocol/packets/anchor_report_packet.h"
 #include "protocol/packets/device_protocol.h"
 #include "protocol/packets/rf_report_item_anchor_compact_packet.h"
+#include "protocol/packets/rf_report_item_header_packet.h"
 #include "protocol/packets/sync_packet.h"
 #include "protocol/packets/tag_report_packet.h"
 
@@ -52,13 +59,20 @@ bool ReadEmbedded(const derazud_anchor_rpt_item_t* item, int size, int (*decode)
 }
 
 // Network id of the transmitter of the packet embedded in a full item, or
-// false when it carries none this server reads.
+// false when it carries none. Every RF packet that names its sender begins
+// with its type, a sequence byte and the sender's id.
+constexpr int kEmbeddedNetworkIdOffset = 2;
+
 bool FullItemNetworkId(const derazud_anchor_rpt_item_t* item, uint16_t* id) {
-    uint16_t unused_id = 0;
-    int64_t tx_time = -1;
-    DerazudAnchorReportItemUtils::GetTwrDataFromFullItem(unused_id, tx_time, item);
-    *id = unused_id;
-    return tx_time >= 0;
+    if (PayloadLength(item) < kEmbeddedNetworkIdOffset + 2 ||
+        item->payload[0] == device_protocol::kRfPacketAnnounceResponse) {
+        return false;
+    }
+    *id = wire::read_be16(item->payload + kEmbeddedNetworkIdOffset);
+    if (item->payload[0] == device_protocol::kRfPacketSync && *id == kBroadcastNetworkId) {
+        *id = kMasterNetworkId;
+    }
+    return true;
 }
 
 }  // namespace
@@ -217,4 +231,75 @@ void DerazudUsbAnchorReportUtils::UpdateSerialNumber(derazud_usb_anchor_rpt_t* r
     if (!SerialNumber_IsValid(report->anchor_rpt.serial_number) && lookup) {
         report->anchor_rpt.serial_number = lookup(report->anchor_rpt.report.network_id);
     }
+}
+
+int DerazudUsbAnchorReportUtils::ConvertRawBuffToDerAzudAnchorRpt(
+    const ssp_cmd_set_rx_passthrough_data_t* rxData, derazud_usb_anchor_rpt_t* report, const uint8_t* buffer,
+    int length, const Dpu* dpu) {
+    const std::shared_ptr<NodeManager> registry = dpu != nullptr ? dpu->GetNodeManager() : nullptr;
+    NetworkIdLookup lookup;
+    if (registry) {
+        lookup = [registry](uint16_t id) { return registry->GetNodeSerialNumberFromId(id); };
+    }
+    return ConvertRawBuffToDerAzudAnchorRpt(rxData, report, buffer, length, lookup);
+}
+
+int DerazudUsbAnchorReportUtils::ConvertRawBuffToDerAzudAnchorRpt(
+    const ssp_cmd_set_rx_passthrough_data_t* rxData, derazud_usb_anchor_rpt_t* report, const uint8_t* buffer,
+    int length, const NetworkIdLookup& lookup) {
+    namespace dp = device_protocol;
+    if (rxData == nullptr || report == nullptr || buffer == nullptr || length < dp::kPacketAnchorReportSize ||
+        buffer[0] != dp::kRfPacketAnchorReport) {
+        return -1;
+    }
+    std::memset(report, 0, sizeof(*report));
+    PacketAnchorReport_FromBuff(buffer, &report->anchor_rpt.report);
+    UpdateSerialNumber(report, lookup);
+    report->receive_time = DeviceTimeMask(rxData->receive_time);
+    report->signal_strength = rxData->signal_strength;
+
+    // Everything below is read from outside bytes: each item's length field is
+    // checked against what is left of the buffer before its body is copied.
+    derazud_anchor_rpt_item_t item;
+    int offset = dp::kPacketAnchorReportSize;
+    int stored = kFirstItemOffset;
+    int found = 0;
+    while (length - offset >= dp::kPacketRfReportItemHeaderSize) {
+        PacketRfReportItemHeader_FromBuff(buffer + offset, &item.header);
+        if (item.header.item_type != dp::kRfReportItemCompact &&
+            item.header.item_type != dp::kRfReportItemFull) {
+            PrintFlushed("Received Unrecognized Anchor Report Item Type %u\n",
+                         static_cast<unsigned>(item.header.item_type));
+            break;
+        }
+        const int item_length = item.header.length;
+        const int body_length = item_length - dp::kPacketRfReportItemHeaderSize;
+        if (body_length < 1 || item_length > length - offset ||
+            body_length > kDerAzudAnchorRptItemPayloadCapacity) {
+            break;
+        }
+        std::memcpy(item.payload, buffer + offset + dp::kPacketRfReportItemHeaderSize,
+                    static_cast<size_t>(body_length));
+        item.serial_number = 0;
+        DerazudAnchorReportItemUtils::UpdateSerialNumber(&item, lookup);
+        const int written = DerAzudAnchorRptItem_ToBuff(report->anchor_rpt.payload + stored,
+                                                        kDerAzudAnchorRptPayloadCapacity - stored, &item);
+        if (written < 0) {
+            break;  // the record is full
+        }
+        stored += written;
+        offset += item_length;
+        ++found;
+    }
+    report->anchor_rpt.payload_length = static_cast<uint16_t>(stored);
+    if (found != report->anchor_rpt.report.number_of_report_items) {
+        PrintFlushed(
+            "Got an anchor report with a bad item count from device %s (reported %u, actual %d, size %u)\n",
+            SerialNumber_ToString(report->anchor_rpt.serial_number).c_str(),
+            static_cast<unsigned>(report->anchor_rpt.report.number_of_report_items), found,
+            static_cast<unsigned>(length));
+        // What the record holds, so that no reader trusts the device's count.
+        report->anchor_rpt.report.number_of_report_items = static_cast<uint8_t>(found);
+    }
+    return offset;
 }

@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <functional>
 
+#include "protocol/packets/rx_passthrough_data_packet.h"
 #include "protocol/reports/derazud_anchor_rpt_item.h"
 #include "protocol/reports/derazud_usb_anchor_rpt.h"
+
+class Dpu;
 
 // The serial number the node registry gives a network id; 0 when no node has it.
 using NetworkIdLookup = std::function<uint32_t(uint16_t network_id)>;
@@ -15,8 +18,9 @@ using NetworkIdLookup = std::function<uint32_t(uint16_t network_id)>;
 class DerazudAnchorReportItemUtils {
   public:
     // When the item's serial number is invalid, replaces it by the registry's
-    // serial number for the transmitter's network id (none for announce
-    // responses, which carry no id).
+    // serial number for the transmitter's network id: a compact item's, or
+    // the one in the head of the packet a full item embeds (a sync's
+    // broadcast id read as the master's). Announce responses carry no id.
     static void UpdateSerialNumber(derazud_anchor_rpt_item_t* item, const NetworkIdLookup& lookup);
 
     // id and txTime of the packet the item describes, rxTime of its reception.
@@ -60,4 +64,25 @@ class DerazudUsbAnchorReportUtils {
     // When the report's serial number is invalid, replaces it by the
     // registry's serial number for the report's network id.
     static void UpdateSerialNumber(derazud_usb_anchor_rpt_t* report, const NetworkIdLookup& lookup);
+
+    // Rebuilds the record of an anchor report a device received: `buffer`
+    // holds the RF anchor report (its 10-byte head, then its items, each a
+    // report item header whose length field delimits it and a compact or
+    // full body) and `rxData` the reception. The items go from byte 22 of the
+    // record's payload on, each with the serial number of its transmitter;
+    // the report's and the items' serial numbers come from the location
+    // engine's registry (0 where the engine, its registry or the network id
+    // is unknown). The walk stops at the end of the buffer, at an item that
+    // is cut short, announces an impossible length or no longer fits the
+    // record, and at an unknown item type (reported). An item count that
+    // differs from the items found is reported, and the record counts the
+    // items it holds. Returns the bytes of the buffer taken (the head and the
+    // items), or -1 when the buffer holds no anchor report head.
+    static int ConvertRawBuffToDerAzudAnchorRpt(const ssp_cmd_set_rx_passthrough_data_t* rxData,
+                                                derazud_usb_anchor_rpt_t* report, const uint8_t* buffer,
+                                                int length, const Dpu* dpu);
+    // The same with the network ids resolved by `lookup`.
+    static int ConvertRawBuffToDerAzudAnchorRpt(const ssp_cmd_set_rx_passthrough_data_t* rxData,
+                                                derazud_usb_anchor_rpt_t* report, const uint8_t* buffer,
+                                                int length, const NetworkIdLookup& lookup);
 };

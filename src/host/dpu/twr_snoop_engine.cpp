@@ -11,6 +11,7 @@
 #include "base/geometry.h"
 #include "base/serial_number.h"
 #include "config/flat_settings_interface.h"
+#include "config/node_settings.h"
 #include "config/settings.h"
 #include "host/devices/dw_node.h"
 #include "host/devices/node_manager.h"
@@ -756,6 +757,32 @@ bool TwrSnoopEngine::GetAnchorPosition(uint32_t serial, QVector3D* position) con
     return true;
 }
 
+bool TwrSnoopEngine::GetMasterPosition(QVector3D* position) const {
+    const std::vector<MasterSettings> masters =
+        FlatSettingsInterface(Settings::GlobalSettings()).GetMasterList();
+    if (masters.empty()) {
+        return false;
+    }
+    const MasterSettings& master = masters.front();
+    const QVector3D configured(static_cast<float>(master.GetX()), static_cast<float>(master.GetY()),
+                               static_cast<float>(master.GetZ()));
+    if (!IsFinite(configured)) {
+        return false;
+    }
+    *position = configured;
+    return true;
+}
+
+bool TwrSnoopEngine::CalculateMasterToSnoopDistance(uint32_t serial, double* distance) const {
+    QVector3D master;
+    QVector3D snoop;
+    if (!GetMasterPosition(&master) || !GetAnchorPosition(serial, &snoop)) {
+        return false;
+    }
+    *distance = CalculateDistance(master, snoop);
+    return true;
+}
+
 double TwrSnoopEngine::CalculateDistance(QVector3D a, QVector3D b) {
     return ToCoordinates(a).CalculateDistanceBetween(ToCoordinates(b));
 }
@@ -785,8 +812,25 @@ double TwrSnoopEngine::GetSignalQualityDiff(ANCHOR_RX_DATA_T reception) {
     return diff >= 0.0 ? diff : kWorstSignalQualityDiff;
 }
 
+void TwrSnoopEngine::AttachPublisher(std::shared_ptr<VexPublisher> publisher) {
+    std::lock_guard<std::mutex> lock(publisher_mutex_);
+    publisher_ = std::move(publisher);
+}
+
+void TwrSnoopEngine::DetachPublisher(const VexPublisher* expected) {
+    std::lock_guard<std::mutex> lock(publisher_mutex_);
+    if (publisher_.get() == expected) {
+        publisher_.reset();
+    }
+}
+
 bool TwrSnoopEngine::PublishPosition(uint32_t serial, QVector3D position) const {
-    if (!IsFinite(position) || !publisher_) {
+    std::shared_ptr<VexPublisher> publisher;
+    {
+        std::lock_guard<std::mutex> lock(publisher_mutex_);
+        publisher = publisher_;
+    }
+    if (!IsFinite(position) || !publisher) {
         return false;
     }
     vex_data_position_t item{};
@@ -798,6 +842,6 @@ bool TwrSnoopEngine::PublishPosition(uint32_t serial, QVector3D position) const 
     if (!VexData_Add(packet, item)) {
         return false;
     }
-    publisher_(packet);
+    publisher->PublishOutputVex(packet);
     return true;
 }

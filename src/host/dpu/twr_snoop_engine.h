@@ -8,8 +8,10 @@
 // position around the responder, in two or three dimensions, published as a
 // position item on the External stream.
 //
-// Threads: the engine takes no lock. Every operation runs in the caller's
-// thread, and the caller keeps calls one at a time.
+// Threads: the engine's own operations take no lock: each runs in the
+// caller's thread, and the caller keeps them one at a time. The publisher
+// alone is attached and detached from other threads (the host's, as Backlinks
+// come and go) and is guarded for that.
 
 #include <QList>
 #include <QMap>
@@ -18,14 +20,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "host/dpu/derazud_anchor_report_utils.h"
+#include "host/dpu/vex_publisher.h"
 #include "protocol/packets/signal_strength.h"
 #include "protocol/reports/derazud_anchor_rpt_item.h"
 #include "protocol/reports/derazud_usb_anchor_rpt.h"
 
 class NodeManager;
-class VexPacket;
 
 // One snoop's reception of one message.
 struct ANCHOR_RX_DATA_T {
@@ -77,8 +80,6 @@ class TwrSnoopEngine : public QObject {
   public:
     // False when the registry has no such node.
     using NodeLookup = std::function<bool(uint32_t serial, twr_node_info_t* node)>;
-    // Sends one packet on the External stream.
-    using PositionPublisher = std::function<void(const VexPacket& packet)>;
 
     // The three messages of one exchange: indexes into the pair's lists, in
     // the order they were sent, and whether A is the initiator.
@@ -93,7 +94,12 @@ class TwrSnoopEngine : public QObject {
 
     void SetNodeLookup(NodeLookup lookup) { node_lookup_ = std::move(lookup); }
     void SetNetworkIdLookup(NetworkIdLookup lookup) { network_id_lookup_ = std::move(lookup); }
-    void SetPositionPublisher(PositionPublisher publisher) { publisher_ = std::move(publisher); }
+    // Positions go to the publisher's External stream until it is detached;
+    // each Backlink attaches its streams to the process's engine. Detach only
+    // detaches `expected`, so an old Backlink cannot detach a newer one. Any
+    // thread; a publication in flight keeps its own reference.
+    void AttachPublisher(std::shared_ptr<VexPublisher> publisher);
+    void DetachPublisher(const VexPublisher* expected);
     // Both lookups from the node registry, which the engine then holds: a
     // node is known when the registry has it (not a null node), with its
     // current position and its configured antenna delay.
@@ -124,6 +130,12 @@ class TwrSnoopEngine : public QObject {
     // Supporting operations.
     void UpdateLocationFromBounds(QVector3D& location) const;
     bool GetAnchorPosition(uint32_t serial, QVector3D* position) const;
+    // The first master of the process-wide settings' master list, enabled or
+    // not; false when the list is empty.
+    bool GetMasterPosition(QVector3D* position) const;
+    // Metres from the master's configured position to the node's current one;
+    // false without a master or without the node.
+    bool CalculateMasterToSnoopDistance(uint32_t serial, double* distance) const;
     static double CalculateDistance(QVector3D a, QVector3D b);
     // NaN when N is 0 or the sums are 0: no power can be told then.
     static double CalculateFirstPathDb(const derazud_anchor_rpt_item_t* item);
@@ -171,5 +183,8 @@ class TwrSnoopEngine : public QObject {
     bool has_min_bounds_ = false;
     NodeLookup node_lookup_;
     NetworkIdLookup network_id_lookup_;
-    PositionPublisher publisher_;
+    // Guards publisher_ alone: attached and detached from any thread, copied
+    // out by the thread that publishes.
+    mutable std::mutex publisher_mutex_;
+    std::shared_ptr<VexPublisher> publisher_;
 };

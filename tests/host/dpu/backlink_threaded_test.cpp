@@ -2,7 +2,8 @@
 // reach the engine's handlers over one connection or two, the timers
 // republish the infrastructure and the configuration from the Backlink's own
 // thread, and a shutdown from another thread leaves nothing that reaches the
-// engine, which may be deleted at once, even while items keep arriving.
+// engine, which may be deleted at once, even while items keep arriving. The
+// two-way-ranging engine's positions leave on the External stream.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -20,6 +21,8 @@
 #include "host/devices/worker_thread.h"
 #include "host/dpu/backlink.h"
 #include "host/dpu/dpu.h"
+#include "host/dpu/twr_site_exchange.h"
+#include "host/dpu/twr_snoop_engine.h"
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_data_types.h"
 #include "support/dpu_test_site.h"
@@ -235,6 +238,52 @@ TEST_F(BacklinkTest, ShutdownWhileItemsArriveNeverReachesADeletedEngine) {
     sender.join();
     ASSERT_TRUE(SpinUntil([&thread] { return thread.IsFinished(); }));
     EXPECT_EQ(master_->Frames().size(), framesAtStop);
+}
+
+TEST_F(BacklinkTest, TheRangingEnginesPositionsLeaveOnTheExternalStreamUntilShutdown) {
+    Start(44800, 44801);
+    StreamWatcher external(44800, {VexType::kPosition});
+    TwrSnoopEngine* engine = TwrSnoopEngine::Instance();
+    engine->SetNodeManager(site_.node_manager);
+    engine->AddTwrSnoopDevices(kTag, 16442, kMaster, 16450);
+    const twr_test::GeneratedExchange exchange = twr_test::Generate(twr_test::SiteExchange());
+    long counter = 0;
+    // One exchange per call, each with a counter of its own.
+    auto locate = [&] {
+        counter += 10;
+        for (const derazud_usb_anchor_rpt_t& report : exchange.reports) {
+            engine->AddData(&report, counter, 1);
+        }
+        return engine->Calculate3DTwrSnoop(engine->GetPairs().front());
+    };
+
+    auto* backlink = new Backlink(dpu_.get());
+    StdoutCapture quiet;
+    ASSERT_TRUE(locate());
+    ASSERT_TRUE(SpinUntil([&external] { return external.Count(VexType::kPosition) == 1; }));
+    vex_data_position_t position;
+    const std::vector<uint8_t> payload = external.Payloads(VexType::kPosition)[0];
+    ASSERT_EQ(payload.size(), sizeof(position));
+    std::memcpy(&position, payload.data(), sizeof(position));
+    const twr_test::Point found{position.x / 1000.0, position.y / 1000.0, position.z / 1000.0};
+    EXPECT_LT(twr_test::Distance(found, twr_test::kSiteTagPosition), 0.02);
+
+    // Shut down (here, from its own thread) and gone: nothing is published.
+    backlink->Shutdown();
+    EXPECT_FALSE(locate());
+    delete backlink;
+    EXPECT_FALSE(locate());
+
+    // A Backlink going away leaves a newer one's streams attached.
+    auto* older = new Backlink(dpu_.get());
+    auto* newer = new Backlink(dpu_.get());
+    delete older;
+    ASSERT_TRUE(locate());
+    ASSERT_TRUE(SpinUntil([&external] { return external.Count(VexType::kPosition) == 2; }));
+    delete newer;
+    EXPECT_FALSE(locate());
+    engine->Clear();
+    engine->SetNodeManager(nullptr);
 }
 
 }  // namespace

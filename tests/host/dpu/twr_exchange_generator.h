@@ -13,16 +13,34 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <utility>
 #include <vector>
 
+#include "host/dpu/vex_publisher.h"
 #include "protocol/packets/anchor_report_packet.h"
 #include "protocol/packets/device_protocol.h"
 #include "protocol/packets/rf_report_item_anchor_compact_packet.h"
+#include "protocol/packets/rf_report_item_header_packet.h"
 #include "protocol/reports/derazud_anchor_rpt_item.h"
 #include "protocol/reports/derazud_usb_anchor_rpt.h"
 
 namespace twr_test {
+
+// Hands every packet published on the External stream to a callback. The
+// snoop engine never publishes on the Internal stream; doing so ends the test.
+class OutputCallbackPublisher : public VexPublisher {
+  public:
+    explicit OutputCallbackPublisher(std::function<void(const VexPacket&)> output)
+        : output_(std::move(output)) {}
+    void PublishOutputVex(VexPacket& packet) override { output_(packet); }
+    void PublishInputVex(VexPacket&) override { std::abort(); }
+
+  private:
+    std::function<void(const VexPacket&)> output_;
+};
 
 constexpr double kSpeedOfLight = 299792458.0;
 constexpr double kTicksPerSecond = 6.38976e10;
@@ -104,6 +122,38 @@ inline derazud_usb_anchor_rpt_t MakeReport(const SimDevice& device, uint64_t own
     return report;
 }
 
+// The same report as the device sends it on the air: the RF anchor report
+// head and one compact item (header and body) per reception; the network ids
+// alone name the transmitters.
+inline std::vector<uint8_t> MakeRawReport(const SimDevice& device, uint64_t own_tx_time,
+                                          const std::vector<Reception>& receptions) {
+    namespace dp = device_protocol;
+    packet_anchor_report_t head{};
+    head.type = dp::kRfPacketAnchorReport;
+    head.network_id = device.network_id;
+    head.transmit_time = own_tx_time;
+    head.number_of_report_items = static_cast<uint8_t>(receptions.size());
+    std::vector<uint8_t> raw(dp::kPacketAnchorReportSize);
+    PacketAnchorReport_ToBuff(raw.data(), &head);
+    for (const Reception& reception : receptions) {
+        rf_packet_report_item_header_t header{};
+        header.item_type = dp::kRfReportItemCompact;
+        header.length = static_cast<uint16_t>(dp::kPacketRfReportItemHeaderSize +
+                                              dp::kPacketRfReportItemAnchorCompactSize);
+        header.receive_time = reception.rx_time;
+        header.signal_strength = GoodSignal();
+        rf_packet_report_item_anchor_compact_t compact{};
+        compact.network_id = reception.from_network_id;
+        compact.received_packet_type = dp::kRfPacketAnchorReport;
+        compact.transmit_time = reception.tx_time;
+        const size_t at = raw.size();
+        raw.resize(at + header.length);
+        PacketRfReportItemHeader_ToBuff(raw.data() + at, &header);
+        PacketRfReportItemAnchorCompact_ToBuff(raw.data() + at + dp::kPacketRfReportItemHeaderSize, &compact);
+    }
+    return raw;
+}
+
 struct ExchangeSetup {
     SimDevice initiator;
     SimDevice responder;
@@ -116,6 +166,8 @@ struct ExchangeSetup {
 
 struct GeneratedExchange {
     std::vector<derazud_usb_anchor_rpt_t> reports;
+    // The same reports as the devices send them (MakeRawReport), in the same order.
+    std::vector<std::vector<uint8_t>> raw_reports;
     // Unwrapped device times, for tests that place wraps.
     double a[3], b[3];
 };
@@ -142,6 +194,11 @@ inline GeneratedExchange Generate(const ExchangeSetup& setup) {
         OnGrid(out.b[2] - R.antenna_delay + setup.responder_reply_seconds * R.Rate());
 
     auto from = [&](const SimDevice& device) { return setup.item_serials ? device.serial : 0u; };
+    auto add = [&out](const SimDevice& device, uint64_t own_tx_time,
+                      const std::vector<Reception>& receptions) {
+        out.reports.push_back(MakeReport(device, own_tx_time, receptions));
+        out.raw_reports.push_back(MakeRawReport(device, own_tx_time, receptions));
+    };
     // The first report carries only something heard from elsewhere.
     std::vector<Reception> unrelated;
     if (!setup.snoops.empty()) {
@@ -149,13 +206,10 @@ inline GeneratedExchange Generate(const ExchangeSetup& setup) {
         unrelated.push_back(Reception{other.network_id, from(other), Wrap40(OnGrid(other.offset + 1e6)),
                                       Wrap40(out.a[0] - 1e6)});
     }
-    out.reports.push_back(MakeReport(I, Wrap40(out.a[0]), unrelated));
-    out.reports.push_back(MakeReport(R, Wrap40(out.b[1]),
-                                     {Reception{I.network_id, from(I), Wrap40(out.a[0]), Wrap40(out.b[0])}}));
-    out.reports.push_back(MakeReport(I, Wrap40(out.a[2]),
-                                     {Reception{R.network_id, from(R), Wrap40(out.b[1]), Wrap40(out.a[1])}}));
-    out.reports.push_back(MakeReport(R, Wrap40(responder_next),
-                                     {Reception{I.network_id, from(I), Wrap40(out.a[2]), Wrap40(out.b[2])}}));
+    add(I, Wrap40(out.a[0]), unrelated);
+    add(R, Wrap40(out.b[1]), {Reception{I.network_id, from(I), Wrap40(out.a[0]), Wrap40(out.b[0])}});
+    add(I, Wrap40(out.a[2]), {Reception{R.network_id, from(R), Wrap40(out.b[1]), Wrap40(out.a[1])}});
+    add(R, Wrap40(responder_next), {Reception{I.network_id, from(I), Wrap40(out.a[2]), Wrap40(out.b[2])}});
     const SimDevice* senders[3] = {&I, &R, &I};
     const double sent_at[3] = {out.a[0], out.b[1], out.a[2]};
     for (const SimDevice& snoop : setup.snoops) {
@@ -166,7 +220,7 @@ inline GeneratedExchange Generate(const ExchangeSetup& setup) {
             heard.push_back(Reception{senders[m]->network_id, from(*senders[m]), Wrap40(sent_at[m]),
                                       Wrap40(std::round(snoop.Local(arrival)) + snoop.antenna_delay)});
         }
-        out.reports.push_back(MakeReport(snoop, Wrap40(OnGrid(snoop.Local(emitted[2] + 0.002))), heard));
+        add(snoop, Wrap40(OnGrid(snoop.Local(emitted[2] + 0.002))), heard);
     }
     return out;
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -59,15 +60,16 @@ class Harness {
             auto found = ids.find(id);
             return found == ids.end() ? 0u : found->second;
         });
-        engine.SetPositionPublisher([this](const VexPacket& packet) {
-            for (const auto& item : packet.GetDataItems()) {
-                ASSERT_EQ(item->GetType(), VexType::kPosition);
-                ASSERT_EQ(item->GetDataSize(), sizeof(vex_data_position_t));
-                Published entry{packet.GetSerialNumber(), {}};
-                std::memcpy(&entry.position, item->GetData(), sizeof(vex_data_position_t));
-                published.push_back(entry);
-            }
-        });
+        engine.AttachPublisher(
+            std::make_shared<twr_test::OutputCallbackPublisher>([this](const VexPacket& packet) {
+                for (const auto& item : packet.GetDataItems()) {
+                    ASSERT_EQ(item->GetType(), VexType::kPosition);
+                    ASSERT_EQ(item->GetDataSize(), sizeof(vex_data_position_t));
+                    Published entry{packet.GetSerialNumber(), {}};
+                    std::memcpy(&entry.position, item->GetData(), sizeof(vex_data_position_t));
+                    published.push_back(entry);
+                }
+            }));
     }
 
     void AddNode(const SimDevice& device) {

@@ -82,7 +82,7 @@ TEST(TwrSnoopRegistry, LocatesATagAroundTheMasterFromRegistryNodes) {
     TwrSnoopEngine engine;
     engine.SetNodeManager(registry);
     std::vector<vex_data_position_t> published;
-    engine.SetPositionPublisher([&](const VexPacket& packet) {
+    engine.AttachPublisher(std::make_shared<twr_test::OutputCallbackPublisher>([&](const VexPacket& packet) {
         EXPECT_EQ(packet.GetSerialNumber(), kTag);
         for (const auto& item : packet.GetDataItems()) {
             vex_data_position_t position;
@@ -90,7 +90,7 @@ TEST(TwrSnoopRegistry, LocatesATagAroundTheMasterFromRegistryNodes) {
             std::memcpy(&position, item->GetData(), sizeof(position));
             published.push_back(position);
         }
-    });
+    }));
     engine.AddTwrSnoopDevices(kTag, 16470, kMaster, 16410);
     for (size_t i = 0; i < reports.size(); ++i) {
         engine.AddData(&reports[i], 3, 1);
@@ -110,6 +110,49 @@ TEST(TwrSnoopRegistry, LocatesATagAroundTheMasterFromRegistryNodes) {
     EXPECT_FALSE(engine.GetAnchorPosition(0x01099999, &position));
     ASSERT_TRUE(engine.GetAnchorPosition(kAnchor2, &position));
     EXPECT_FLOAT_EQ(position.y(), 7.0f);
+}
+
+// The master's position is the first configured master's, enabled or not;
+// the snoop's the registry's node's.
+TEST(TwrSnoopRegistry, MasterToSnoopDistanceFromTheConfiguredMaster) {
+    Settings* global = Settings::GlobalSettings();
+    RfNetworkSettings* rf = global->GetRfNetworkSettingsReference();
+    rf->SetMasters({});
+    AnchorSettings anchor;
+    Configure(&anchor, kAnchor1, 16420);
+    anchor.SetX(4.0);
+    anchor.SetY(6.0);
+    anchor.SetZ(2.0);
+    rf->SetAnchors({anchor});
+    auto registry = std::make_shared<NodeManager>();
+    registry->Init(global, 100);
+    TwrSnoopEngine engine;
+    engine.SetNodeManager(registry);
+
+    QVector3D master_at;
+    double distance = -1.0;
+    EXPECT_FALSE(engine.GetMasterPosition(&master_at));
+    EXPECT_FALSE(engine.CalculateMasterToSnoopDistance(kAnchor1, &distance));
+    EXPECT_EQ(distance, -1.0);
+
+    MasterSettings disabled;
+    Configure(&disabled, kMaster, 16410);
+    disabled.SetEnabled(false);
+    disabled.SetX(1.0);
+    disabled.SetY(2.0);
+    disabled.SetZ(2.0);
+    MasterSettings second = disabled;
+    second.SetSerialNumber(kMaster + 1);
+    second.SetEnabled(true);
+    second.SetX(-30.0);
+    rf->SetMasters({disabled, second});
+    ASSERT_TRUE(engine.GetMasterPosition(&master_at));
+    EXPECT_EQ(master_at, QVector3D(1.0f, 2.0f, 2.0f));
+    ASSERT_TRUE(engine.CalculateMasterToSnoopDistance(kAnchor1, &distance));
+    EXPECT_DOUBLE_EQ(distance, 5.0);  // 3 and 4 apart in x and y
+    EXPECT_FALSE(engine.CalculateMasterToSnoopDistance(kAnchor2, &distance));
+    rf->SetMasters({});
+    rf->SetAnchors({});
 }
 
 }  // namespace
