@@ -122,6 +122,10 @@ TEST_F(ServerProcessTest, EveryTagIsLocatedThroughEveryKindOfLinkUntilSigterm) {
     }
     // The solves used the anchors of every kind of link.
     const std::set<uint32_t> anchors = listener.SolvingAnchors();
+    printf("receivers in the solves:");
+    for (const uint32_t anchor : anchors)
+        printf(" %s", SerialNumber_ToString(anchor).c_str());
+    printf("\n");
     for (const device_t& anchor : site_.anchors)
         EXPECT_EQ(anchors.count(anchor.serial_number), 1u)
             << SerialNumber_ToString(anchor.serial_number) << "\n"
