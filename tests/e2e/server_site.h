@@ -61,8 +61,6 @@ struct site_t {
     // "default tag bounds" minz and maxz in metres; both equal fix the
     // height. Empty: default.cfg's.
     std::vector<double> tag_height_bounds;
-    // "smoothing factor"; 0: default.cfg's.
-    int smoothing_factor = 0;
 };
 
 // The configuration stream's group and port are fixed, so the servers of test
@@ -183,8 +181,6 @@ class SiteFiles {
             bounds["maxz"] = site_.tag_height_bounds[1];
             host["default tag bounds"] = bounds;
         }
-        if (site_.smoothing_factor > 0)
-            host["smoothing factor"] = site_.smoothing_factor;
         config["host"] = host;
         QJsonObject network = config["network"].toObject();
         network["masters"] = QJsonArray{Node(site_.master)};
