@@ -1,12 +1,11 @@
 #include "host/dpu/backlink_streams.h"
 
 #include <QMetaObject>
-#include <future>
 #include <mutex>
 #include <utility>
 
 BacklinkStreams::BacklinkStreams(const NetworkSocketSettings& output, const NetworkSocketSettings& input)
-    : sender_context_(new QObject()) {
+    : sender_context_(new SenderContext()) {
     sender_thread_.setObjectName("VuvSender");
     sender_context_->moveToThread(&sender_thread_);
     sender_thread_.start();
@@ -23,21 +22,30 @@ BacklinkStreams::~BacklinkStreams() {
 }
 
 void BacklinkStreams::RunInSenderThread(const std::function<void()>& work) {
-    if (sender_context_ == nullptr || !sender_thread_.isRunning()) {
-        return;
+    if (sender_context_ != nullptr && sender_thread_.isRunning()) {
+        sender_context_->Run(work);
     }
-    // Waited for with a standard promise rather than a blocking queued call:
-    // ThreadSanitizer sees the hand-over through it, not through Qt's
-    // semaphore.
-    std::promise<void> done;
-    QMetaObject::invokeMethod(
-        sender_context_,
-        [&work, &done] {
-            work();
-            done.set_value();
-        },
-        Qt::QueuedConnection);
-    done.get_future().wait();
+}
+
+void SenderContext::Run(const std::function<void()>& work) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    pending_ = &work;
+    done_ = false;
+    QMetaObject::invokeMethod(this, "RunPending", Qt::QueuedConnection);
+    finished_.wait(lock, [this] { return done_; });
+}
+
+void SenderContext::RunPending() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::function<void()>* work = pending_;
+    pending_ = nullptr;
+    lock.unlock();
+    if (work != nullptr) {
+        (*work)();
+    }
+    lock.lock();
+    done_ = true;
+    finished_.notify_all();
 }
 
 void BacklinkStreams::PublishOutputVex(VexPacket& packet) {
