@@ -26,21 +26,15 @@
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_data_types.h"
 #include "support/dpu_test_site.h"
+#include "support/process_multicast_group.h"
 #include "support/stdout_capture.h"
 
 namespace {
 
 using namespace dpu_test_site;
 
-// A group of this process's own, so that the same test run by another process
-// at the same time never sees these datagrams.
-std::string ProcessGroup() {
-    const auto pid = static_cast<unsigned>(getpid());
-    return QString("239.255.%1.%2").arg((pid >> 8) & 0xFF).arg(pid & 0xFF).toStdString();
-}
-
 NetworkSocketSettings Loopback(uint16_t port) {
-    return NetworkSocketSettings(ProcessGroup(), port, 1, "lo");
+    return NetworkSocketSettings(ProcessMulticastGroup().toStdString(), port, 1, "lo");
 }
 
 // Counts the items of each type seen on one stream, on its receiver thread.
@@ -107,7 +101,7 @@ class BacklinkTest : public ::testing::Test {
   protected:
     void Start(uint16_t outputPort, uint16_t inputPort) {
         options_t options;
-        options.group = ProcessGroup();
+        options.group = ProcessMulticastGroup().toStdString();
         options.output_port = outputPort;
         options.input_port = inputPort;
         site_ = Install(options);

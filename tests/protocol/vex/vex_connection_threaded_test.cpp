@@ -27,6 +27,8 @@
 #include "base/thread_annotations.h"
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_data_types.h"
+#include "support/process_multicast_group.h"
+#include "support/spin_until.h"
 #include "support/stdout_capture.h"
 
 namespace {
@@ -34,31 +36,14 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kWait = 10s;
-// A group of this process's own: the same test run by another process at the
-// same time (several build trees on one machine) then joins another group, and
-// a receiver bound to its group never sees the other's datagrams.
-QString ProcessGroup() {
-    const auto pid = static_cast<unsigned>(getpid());
-    return QString("239.255.%1.%2").arg((pid >> 8) & 0xFF).arg(pid & 0xFF);
-}
-const QString kGroup = ProcessGroup();
+const QString kGroup = ProcessMulticastGroup();
 
 NetworkSocketSettings Loopback(uint16_t port) {
     return NetworkSocketSettings(kGroup.toStdString(), port, 1, "lo");
 }
 
-// Runs the calling thread's event loop until the condition holds or the
-// bound passes; the transmitter sends from this loop.
-bool SpinUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = kWait) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+// The transmitter sends from the test thread's event loop, which the wait runs.
+using test_support::SpinUntil;
 
 // Lets the deferred deletions of a destroyed connection (its thread object,
 // its transmitter) run, so that nothing outlives the test.

@@ -21,6 +21,7 @@
 #include "protocol/vex/vex_packet.h"
 #include "server_side.h"
 #include "simulator/device_simulator.h"
+#include "support/spin_until.h"
 
 namespace {
 
@@ -166,9 +167,7 @@ TEST_F(SimulatorLinkTest, MasterSendsSyncsWithTheStartedPeriodOnItsClockUntilSto
     }
     port.Send({0x11, 0x06});
     ASSERT_TRUE(port.WaitFor([](const Payload& p) { return IsType(p, 0x12, 0x06); }, nullptr));
-    const auto deadline = std::chrono::steady_clock::now() + kBound;
-    while (simulator_->GetStatus(kMaster).syncing && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    test_support::SpinUntil([this] { return !simulator_->GetStatus(kMaster).syncing; }, kBound);
     EXPECT_FALSE(simulator_->GetStatus(kMaster).syncing);
 }
 

@@ -32,6 +32,7 @@
 #include "protocol/vex/vex_data_types.h"
 #include "server_side.h"
 #include "simulator/device_simulator.h"
+#include "support/spin_until.h"
 
 namespace {
 
@@ -160,11 +161,9 @@ double Median(std::vector<double> values) {
 // Waits, running this thread's events (the engine's bring-up runs here), until
 // both tags have `count` positions published or the bound passes.
 void WaitForPositions(size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-    while ((PositionCount(kStandingTag) < count || PositionCount(kCirclingTag) < count) &&
-           std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
+    test_support::SpinUntil(
+        [count] { return PositionCount(kStandingTag) >= count && PositionCount(kCirclingTag) >= count; },
+        std::chrono::seconds(90));
 }
 
 class SimulatorServerTest : public ::testing::Test {
