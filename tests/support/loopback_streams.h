@@ -7,16 +7,11 @@
 #include <QUdpSocket>
 #include <vector>
 
-#include "base/network_socket_settings.h"
 #include "protocol/vex/vex_packet.h"
 #include "support/process_multicast_group.h"
 #include "support/spin_until.h"
 
 using test_support::SpinUntil;
-
-inline NetworkSocketSettings LoopbackStream(uint16_t port) {
-    return NetworkSocketSettings(ProcessMulticastGroup().toStdString(), port, 1, "lo");
-}
 
 // Reads the raw datagrams of one stream and decodes them as Vuv packets, so a
 // test sees how many packets and items were sent (a subscriber sees items only).

@@ -33,14 +33,10 @@ namespace {
 
 using namespace dpu_test_site;
 
-NetworkSocketSettings Loopback(uint16_t port) {
-    return NetworkSocketSettings(ProcessMulticastGroup().toStdString(), port, 1, "lo");
-}
-
 // Counts the items of each type seen on one stream, on its receiver thread.
 class StreamWatcher {
   public:
-    StreamWatcher(uint16_t port, std::vector<uint16_t> types) : connection_(Loopback(port)) {
+    StreamWatcher(uint16_t port, std::vector<uint16_t> types) : connection_(LoopbackStream(port)) {
         for (const uint16_t type : types) {
             connection_.Subscribe(type, [this](uint32_t, uint32_t, const VexDataItem& item) {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -209,7 +205,7 @@ TEST_F(BacklinkTest, ShutdownWhileItemsArriveNeverReachesADeletedEngine) {
     std::atomic<int> sent{0};
     std::thread sender([&stop, &sent] {
         // Sends from its own connection, built in this thread.
-        VexConnection connection(Loopback(43507));
+        VexConnection connection(LoopbackStream(43507));
         for (uint32_t i = 1; !stop; ++i) {
             VexPacket tick = TickPacket(i);
             VexPacket smoothing = SmoothingPacket(i % 50);

@@ -80,8 +80,8 @@ sim_site_t Site(Settings* settings) {
     site.announce_period_ms = 200;
     ApplySimSiteToSettings(site, settings);
     HostSettings* host = settings->GetHostSettingsReference();
-    host->SetInputSocketSettings(NetworkSocketSettings(ProcessGroup(), kInternalPort, 1, "lo"));
-    host->SetOutputSocketSettings(NetworkSocketSettings(ProcessGroup(), kExternalPort, 1, "lo"));
+    host->SetInputSocketSettings(LoopbackStream(kInternalPort));
+    host->SetOutputSocketSettings(LoopbackStream(kExternalPort));
     return site;
 }
 
@@ -184,8 +184,7 @@ class SimulatorServerTest : public ::testing::Test {
         simulator_ = std::make_unique<DeviceSimulator>(site_);
         std::string error;
         ASSERT_TRUE(simulator_->Start(&error)) << error;
-        external_ =
-            std::make_unique<VexConnection>(NetworkSocketSettings(ProcessGroup(), kExternalPort, 1, "lo"));
+        external_ = std::make_unique<VexConnection>(LoopbackStream(kExternalPort));
         external_->Subscribe(VexType::kToaAnchor, [](uint32_t, uint32_t, const VexDataItem& item) {
             vex_data_toa_anchor_t anchor;
             if (VexData_Read(item, &anchor)) {
