@@ -19,6 +19,7 @@
 
 #include "config/flat_settings_interface.h"
 #include "config/settings.h"
+#include "engine_setup.h"
 #include "host/devices/configuration_server.h"
 #include "host/devices/ethernet_link.h"
 #include "host/devices/node_manager.h"
@@ -82,27 +83,6 @@ sim_site_t Site(Settings* settings) {
     host->SetInputSocketSettings(NetworkSocketSettings(ProcessGroup(), kInternalPort, 1, "lo"));
     host->SetOutputSocketSettings(NetworkSocketSettings(ProcessGroup(), kExternalPort, 1, "lo"));
     return site;
-}
-
-// The scheduler with the host's fixed reservations: the master's sync, the
-// announcements, each wireless anchor's report from the end, the rest.
-std::shared_ptr<RfScheduler> Scheduler(const RfSchedulerSettings& budget, uint32_t master) {
-    auto scheduler = std::make_shared<RfScheduler>(20.0);
-    const uint32_t cycle = budget.GetLocationCycle();
-    scheduler->UpdateSyncPeriod(cycle);
-    scheduler->RequestTimeSlot(master, budget.GetSlottime(RfSchedulerSettings::kSlotSync), cycle);
-    scheduler->RequestTimeSlot(RfScheduler::kAnnouncementOwner,
-                               budget.GetSlottime(RfSchedulerSettings::kSlotAnnouncement), cycle);
-    const auto anchors = FlatSettingsInterface(Settings::GlobalSettings()).GetAnchorList();
-    for (auto anchor = anchors.rbegin(); anchor != anchors.rend(); ++anchor) {
-        if (anchor->GetEnabled() && anchor->IsWireless())
-            scheduler->RequestTimeSlot_FromEnd(
-                anchor->GetSerialNumber(), budget.GetSlottime(RfSchedulerSettings::kSlotAnchorReport), cycle);
-    }
-    if (budget.GetSlottime(RfSchedulerSettings::kSlotRemainder) != 0)
-        scheduler->RequestTimeSlot(RfScheduler::kRemainderOwner,
-                                   budget.GetSlottime(RfSchedulerSettings::kSlotRemainder), cycle);
-    return scheduler;
 }
 
 // A tag's solved positions so far: those of distinct transmissions (every
@@ -204,7 +184,7 @@ class SimulatorServerTest : public ::testing::Test {
 
         const RfSchedulerSettings budget(Settings::GlobalSettings());
         ASSERT_EQ(budget.GetStatus(), 0);
-        auto scheduler = Scheduler(budget, master_);
+        auto scheduler = HostScheduler(budget, master_);
         nodes_ = std::make_shared<NodeManager>();
         nodes_->Init(Settings::GlobalSettings(),
                      static_cast<uint32_t>(budget.GetLocationCycle() * 0.0010256));
