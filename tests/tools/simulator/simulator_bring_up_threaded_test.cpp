@@ -21,40 +21,27 @@
 #include <vector>
 
 #include "base/byte_order.h"
-#include "config/flat_settings_interface.h"
 #include "config/settings.h"
 #include "engine_setup.h"
-#include "host/devices/node_manager.h"
-#include "host/devices/usb_link.h"
-#include "host/devices/worker_thread.h"
-#include "host/dpu/backlink.h"
 #include "host/dpu/dpu.h"
 #include "protocol/packets/device_protocol.h"
-#include "protocol/packets/set_rf_settings_packet.h"
 #include "protocol/packets/sync_packet.h"
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_data_types.h"
 #include "server_side.h"
 #include "simulator/device_simulator.h"
+#include "support/master_frames.h"
 
 namespace {
 
 namespace dp = device_protocol;
-using Bytes = std::vector<uint8_t>;
+using namespace master_frames;
 
 // This file's UDP ports: the Internal and External streams; the Ethernet
 // devices' configuration stream keeps its fixed port on a group of this process.
 constexpr uint16_t kInternalPort = 46000;
 constexpr uint16_t kExternalPort = 46001;
 constexpr uint16_t kConfigPort = 7670;
-
-const Bytes kRxPassthroughOff = {0x11, 0x02, 0x00};
-const Bytes kRxPassthroughOn = {0x11, 0x02, 0x01};
-const Bytes kTxPassthroughOff = {0x11, 0x03, 0x00};
-const Bytes kTxPassthroughOn = {0x11, 0x03, 0x01};
-const Bytes kStopSync = {0x11, 0x06};
-// Period 48751 (50 ms), fast-sync flag 1, no announcement slot, 0, 1.
-const Bytes kFastStartSync = {0x11, 0x00, 0x00, 0x00, 0xBE, 0x6F, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
 
 Dpu::BringUpTimings ShortTimings() {
     Dpu::BringUpTimings timings;
@@ -66,31 +53,8 @@ Dpu::BringUpTimings ShortTimings() {
     return timings;
 }
 
-Bytes Concat(Bytes head, const Bytes& tail) {
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
-
 bool Contains(const Bytes& bytes, const Bytes& part) {
     return std::search(bytes.begin(), bytes.end(), part.begin(), part.end()) != bytes.end();
-}
-
-// The network's RF settings command with the given time and timed flag.
-Bytes RfSettingsCommand(uint32_t time, uint8_t flag) {
-    cmd_set_rf_settings_t rf = FlatSettingsInterface(Settings::GlobalSettings()).GetRfSettings();
-    rf.execution_time = time;
-    rf.timed_flag = flag;
-    Bytes bytes(dp::kCmdSetRfSettingsSize);
-    CmdSetRfSettings_ToBuff(bytes.data(), &rf);
-    return bytes;
-}
-
-// The device command that gives a device its network id.
-Bytes AddressSet(uint32_t serial, uint16_t networkId) {
-    Bytes bytes = {0x12, 0x08, 0, 0, 0, 0, 0, 0};
-    wire::write_be32(bytes.data() + 2, serial);
-    wire::write_be16(bytes.data() + 6, networkId);
-    return bytes;
 }
 
 // The 0x0104 items of the External stream, in arrival order, gathered on its
@@ -199,33 +163,12 @@ class SimulatorBringUpTest : public ::testing::Test {
                                  }
                              });
 
-        budget_ = RfSchedulerSettings(Settings::GlobalSettings());
-        ASSERT_EQ(budget_.GetStatus(), 0);
-        scheduler_ = HostScheduler(budget_, master_);
-        nodes_ = std::make_shared<NodeManager>();
-        nodes_->Init(Settings::GlobalSettings(),
-                     static_cast<uint32_t>(budget_.GetLocationCycle() * 0.0010256));
-        dpu_ = new Dpu();
-        dpu_->SetBringUpTimingsForTesting(ShortTimings());
-        backlink_ = new Backlink(dpu_);
-        backlink_thread_ = WorkerThread::Create(backlink_, &Backlink::Run, &Backlink::QuitThreadSignal,
-                                                &Backlink::Shutdown, QString("Backlink"));
-        auto* link = new UsbLink();
-        ASSERT_TRUE(link->Init(nodes_, backlink_->GetStreams(),
-                               QString::fromStdString(site_.Find(master_)->usb_path)));
-        ASSERT_TRUE(dpu_->Init({QPointer<NodeLink>(link)}, nodes_, scheduler_, budget_));
-        link_thread_ = WorkerThread::Create<NodeLink>(link, &NodeLink::Run, &NodeLink::QuitThread,
-                                                      &NodeLink::Shutdown, QString("UsbLink"));
-        backlink_thread_.Start();
-        link_thread_.Start();
+        const Dpu::BringUpTimings timings = ShortTimings();
+        ASSERT_TRUE(engine_.Start(master_, site_.Find(master_)->usb_path, &timings));
     }
 
     void TearDown() override {
-        for (const WorkerThread* thread : {&link_thread_, &backlink_thread_}) {
-            thread->RequestStop();
-            EXPECT_TRUE(thread->Join(5000));
-        }
-        delete dpu_;
+        EXPECT_TRUE(engine_.Stop());
         if (external_)
             external_->ClearSubscriptions();
         if (simulator_)
@@ -233,7 +176,7 @@ class SimulatorBringUpTest : public ::testing::Test {
     }
 
     uint16_t NetworkId(uint32_t serial) const {
-        return nodes_->FindNodeBySerialNumber(serial)->GetNetworkId();
+        return engine_.nodes->FindNodeBySerialNumber(serial)->GetNetworkId();
     }
 
     // Runs this thread's events (the bring-up runs here) and gathers the
@@ -255,21 +198,16 @@ class SimulatorBringUpTest : public ::testing::Test {
     std::vector<uint32_t> announcing_;
     std::unique_ptr<DeviceSimulator> simulator_;
     std::unique_ptr<VexConnection> external_;
-    RfSchedulerSettings budget_;
-    std::shared_ptr<RfScheduler> scheduler_;
-    std::shared_ptr<NodeManager> nodes_;
-    Dpu* dpu_ = nullptr;
-    Backlink* backlink_ = nullptr;
-    WorkerThread backlink_thread_;
-    WorkerThread link_thread_;
+    engine_under_test_t engine_;
     std::vector<sim_record_t> records_;
 };
 
 TEST_F(SimulatorBringUpTest, MasterGetsTheBringUpInOrderAndAdmitsOneAnnouncingDevicePerTick) {
-    const uint32_t period = budget_.GetLocationCycle();
-    ASSERT_EQ(dpu_->GetSyncPeriod(), period);
-    const TIME_RESERVATION_T announcement = scheduler_->GetTimeSlot(
-        RfScheduler::kAnnouncementOwner, budget_.GetSlottime(RfSchedulerSettings::kSlotAnnouncement), period);
+    const uint32_t period = engine_.budget.GetLocationCycle();
+    ASSERT_EQ(engine_.dpu->GetSyncPeriod(), period);
+    const TIME_RESERVATION_T announcement = engine_.scheduler->GetTimeSlot(
+        RfScheduler::kAnnouncementOwner, engine_.budget.GetSlottime(RfSchedulerSettings::kSlotAnnouncement),
+        period);
     Bytes normalStart = {0x11, 0x00, 0, 0, 0, 0, 0x01, 0, 0, 0, 0, 127, 2};
     wire::write_be32(normalStart.data() + 2, period);
     wire::write_be32(normalStart.data() + 7, announcement.start);
@@ -363,7 +301,7 @@ TEST_F(SimulatorBringUpTest, MasterGetsTheBringUpInOrderAndAdmitsOneAnnouncingDe
     EXPECT_EQ(list[0], 0x11);
     EXPECT_EQ(list[1], 0x05);
     EXPECT_EQ(wire::read_be16(list.data() + 2), list.size() - 5);
-    EXPECT_EQ(list[4], nodes_->GetCommandsForNodeWithSerialNumber(master_, budget_).size());
+    EXPECT_EQ(list[4], engine_.nodes->GetCommandsForNodeWithSerialNumber(master_, engine_.budget).size());
     EXPECT_TRUE(Contains(list, AddressSet(master_, NetworkId(master_))));
 
     // Sync-command sets: while the fast sync runs, every tick repeats the RF

@@ -182,22 +182,10 @@ class SimulatorServerTest : public ::testing::Test {
             }
         });
 
-        const RfSchedulerSettings budget(Settings::GlobalSettings());
-        ASSERT_EQ(budget.GetStatus(), 0);
-        auto scheduler = HostScheduler(budget, master_);
-        nodes_ = std::make_shared<NodeManager>();
-        nodes_->Init(Settings::GlobalSettings(),
-                     static_cast<uint32_t>(budget.GetLocationCycle() * 0.0010256));
-        dpu_ = new Dpu();
-        backlink_ = new Backlink(dpu_);
-        backlink_thread_ = WorkerThread::Create(backlink_, &Backlink::Run, &Backlink::QuitThreadSignal,
-                                                &Backlink::Shutdown, QString("Backlink"));
-        auto* link = new UsbLink();
-        ASSERT_TRUE(link->Init(nodes_, backlink_->GetStreams(),
-                               QString::fromStdString(site_.Find(master_)->usb_path)));
-        ASSERT_TRUE(dpu_->Init({QPointer<NodeLink>(link)}, nodes_, scheduler, budget));
-        link_thread_ = WorkerThread::Create<NodeLink>(link, &NodeLink::Run, &NodeLink::QuitThread,
-                                                      &NodeLink::Shutdown, QString("UsbLink"));
+        ASSERT_TRUE(engine_.Start(master_, site_.Find(master_)->usb_path));
+        nodes_ = engine_.nodes;
+        dpu_ = engine_.dpu;
+        backlink_ = engine_.backlink;
 
         // The host's part for Ethernet devices: a link for the configured device that
         // announces itself, bound to the Internal stream, brought into the network.
@@ -211,8 +199,6 @@ class SimulatorServerTest : public ::testing::Test {
                              if (announce.serial_number == kEthernetAnchor && ethernet_thread_.IsEmpty())
                                  LinkEthernetDevice(announce, address, port);
                          });
-        backlink_thread_.Start();
-        link_thread_.Start();
         server_thread_.Start();
     }
 
@@ -231,12 +217,11 @@ class SimulatorServerTest : public ::testing::Test {
     }
 
     void TearDown() override {
-        for (const WorkerThread* thread :
-             {&server_thread_, &ethernet_thread_, &link_thread_, &backlink_thread_}) {
+        for (const WorkerThread* thread : {&server_thread_, &ethernet_thread_}) {
             thread->RequestStop();
             EXPECT_TRUE(thread->Join(5000));
         }
-        delete dpu_;
+        EXPECT_TRUE(engine_.Stop());
         if (external_)
             external_->ClearSubscriptions();
         if (simulator_)
@@ -259,12 +244,11 @@ class SimulatorServerTest : public ::testing::Test {
     uint32_t master_ = 0;
     std::unique_ptr<DeviceSimulator> simulator_;
     std::unique_ptr<VexConnection> external_;
+    engine_under_test_t engine_;
     std::shared_ptr<NodeManager> nodes_;
     Dpu* dpu_ = nullptr;
     Backlink* backlink_ = nullptr;
     QObject host_;
-    WorkerThread backlink_thread_;
-    WorkerThread link_thread_;
     WorkerThread server_thread_;
     WorkerThread ethernet_thread_;
 };
