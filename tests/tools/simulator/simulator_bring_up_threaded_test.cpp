@@ -336,7 +336,7 @@ TEST_F(SimulatorBringUpTest, MasterGetsTheBringUpInOrderAndAdmitsOneAnnouncingDe
         const Bytes& set = admissionFrames[k]->bytes;
         ASSERT_GT(set.size(), 5u);
         EXPECT_EQ(wire::read_be16(set.data() + 2), set.size() - 5);
-        EXPECT_GT(set[4], 0);
+        EXPECT_EQ(set[4], engine_.nodes->GetCommandsForNodeWithSerialNumber(serial, engine_.budget).size());
         EXPECT_TRUE(Contains(set, AddressSet(serial, NetworkId(serial)))) << std::hex << serial;
         ++admitted[serial];
     }
