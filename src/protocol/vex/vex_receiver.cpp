@@ -52,6 +52,14 @@ void VexReceiver::_InitializeReceiver(const QString& group, uint16_t port, const
     if (socket_->state() != QAbstractSocket::BoundState) {
         bound = socket_->bind(group_, port_, mode);
     }
+    // After the bind: a re-bind (new port or group) makes a new descriptor.
+    // A refusal leaves the system's default, with which the stream still works.
+    const qintptr bound_descriptor = socket_->socketDescriptor();
+    if (bound_descriptor != -1) {
+        const int buffer_bytes = kReceiveBufferBytes;
+        setsockopt(static_cast<int>(bound_descriptor), SOL_SOCKET, SO_RCVBUF, &buffer_bytes,
+                   sizeof(buffer_bytes));
+    }
     if (bound) {
         std::printf("Input socket successfully bound\n");
     } else {
