@@ -54,6 +54,8 @@
 #include "protocol/vex/vex_data_types.h"
 #include "support/device_payloads.h"
 #include "support/loopback_streams.h"
+// Under ThreadSanitizer: the tests' view of Qt's unannotated internals.
+#include "support/sanitizer_options.h"
 
 namespace {
 
