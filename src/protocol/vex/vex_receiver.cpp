@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "base/network_socket_settings.h"
 #include "base/thread_annotations.h"
 #include "protocol/vex/vex_meta_types.h"
 
@@ -52,14 +53,8 @@ void VexReceiver::_InitializeReceiver(const QString& group, uint16_t port, const
     if (socket_->state() != QAbstractSocket::BoundState) {
         bound = socket_->bind(group_, port_, mode);
     }
-    // After the bind: a re-bind (new port or group) makes a new descriptor.
-    // A refusal leaves the system's default, with which the stream still works.
-    const qintptr bound_descriptor = socket_->socketDescriptor();
-    if (bound_descriptor != -1) {
-        const int buffer_bytes = kReceiveBufferBytes;
-        setsockopt(static_cast<int>(bound_descriptor), SOL_SOCKET, SO_RCVBUF, &buffer_bytes,
-                   sizeof(buffer_bytes));
-    }
+    // The socket buffers what arrives while the receiver's thread is held up.
+    RequestSocketReceiveBuffer(static_cast<int>(socket_->socketDescriptor()));
     if (bound) {
         std::printf("Input socket successfully bound\n");
     } else {

@@ -28,13 +28,6 @@ class VexReceiver : public QObject {
     Q_OBJECT
 
   public:
-    // The receive buffer asked of the system for the socket (which caps it at
-    // net.core.rmem_max). The default, about 200 KB, holds only a few hundred
-    // small packets: about 10 ms of a stream that ten devices feed at 2000
-    // payloads a second each, less than the receiver's thread may be kept
-    // from running on a busy machine. This holds some thousands.
-    static constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
-
     // Binds and joins at once, in the constructing thread.
     VexReceiver(QString group, uint16_t port, QNetworkInterface iface, QObject* parent = nullptr);
     ~VexReceiver() override;

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "base/byte_order.h"
+#include "base/network_socket_settings.h"
 #include "base/thread_annotations.h"
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_data_types.h"
@@ -531,8 +532,8 @@ long MaxReceiveBufferBytes() {
 // still after a re-bind, which gives the receiver a new socket.
 TEST(VexReceiverTest, ABurstArrivingWhileTheSubscriberIsHeldUpIsKeptAlsoAfterARebind) {
     constexpr uint32_t kBurst = 2000;
-    if (MaxReceiveBufferBytes() < VexReceiver::kReceiveBufferBytes) {
-        GTEST_SKIP() << "net.core.rmem_max caps receive buffers below " << VexReceiver::kReceiveBufferBytes;
+    if (MaxReceiveBufferBytes() < kSocketReceiveBufferBytes) {
+        GTEST_SKIP() << "net.core.rmem_max caps receive buffers below " << kSocketReceiveBufferBytes;
     }
     // Outlive the connection, whose destruction waits for a held callback.
     std::deque<Gate> gates;
