@@ -53,7 +53,7 @@
 #include "protocol/packets/device_protocol.h"
 #include "protocol/vex/vex_data_types.h"
 #include "support/device_payloads.h"
-#include "support/loopback_streams.h"
+#include "support/process_multicast_group.h"
 // Under ThreadSanitizer: the tests' view of Qt's unannotated internals.
 #include "support/sanitizer_options.h"
 

@@ -521,7 +521,7 @@ TEST(VexReceiverTest, ABurstArrivingWhileTheSubscriberIsHeldUpIsKeptAlsoAfterARe
     std::atomic<Gate*> hold_next{nullptr};
     std::atomic<bool> held{false};
     std::atomic<uint32_t> received{0};
-    VexConnection connection(Loopback(46350));
+    VexConnection connection(LoopbackStream(46350));
     connection.Subscribe(VexType::kPosition, [&](uint32_t, uint32_t, const VexDataItem&) {
         if (Gate* gate = hold_next.exchange(nullptr)) {
             held = true;
@@ -550,7 +550,7 @@ TEST(VexReceiverTest, ABurstArrivingWhileTheSubscriberIsHeldUpIsKeptAlsoAfterARe
     };
     EXPECT_EQ(burst(), kBurst);
 
-    connection.UpdateSocket(Loopback(46351));
+    connection.UpdateSocket(LoopbackStream(46351));
     // The receiver re-binds in its own thread: probe until the new port answers.
     const uint32_t before_probe = received.load();
     ASSERT_TRUE(SpinUntil([&] {
