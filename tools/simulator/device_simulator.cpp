@@ -75,6 +75,7 @@ constexpr int64_t kRfAnnounceIntervalNs = 100 * kNsPerMs;
 constexpr uint32_t kDefaultAnnounceOffset = 600;
 constexpr size_t kTruthBacklog = 100000;
 constexpr int64_t kStatusRefreshNs = 10 * kNsPerMs;
+constexpr size_t kRecordBacklog = 100000;
 constexpr uint32_t kMaxVuvDatagram = 65535;
 
 std::vector<uint8_t> Concat(const uint8_t* head, size_t head_length, const std::vector<uint8_t>& tail) {
@@ -231,6 +232,21 @@ std::vector<sim_sync_stamp_t> DeviceSimulator::TakeSyncStamps() {
     std::vector<sim_sync_stamp_t> taken(sync_stamps_.begin(), sync_stamps_.end());
     sync_stamps_.clear();
     return taken;
+}
+
+std::vector<sim_record_t> DeviceSimulator::TakeRecords() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<sim_record_t> taken(std::make_move_iterator(records_.begin()),
+                                    std::make_move_iterator(records_.end()));
+    records_.clear();
+    return taken;
+}
+
+void DeviceSimulator::Record(sim_record_t record) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    records_.push_back(std::move(record));
+    while (records_.size() > kRecordBacklog)
+        records_.pop_front();
 }
 
 int64_t DeviceSimulator::NowNs() const {
@@ -428,6 +444,9 @@ void DeviceSimulator::HandleEthernetDatagram(size_t index, const uint8_t* data, 
 
 void DeviceSimulator::HandleSspPayload(size_t index, const uint8_t* payload, size_t length) {
     SimDevice& device = *devices_[index];
+    if (recording_)
+        Record({sim_record_t::Kind::kFromServer, Seconds(NowNs()), device.SerialNumber(),
+                std::vector<uint8_t>(payload, payload + length)});
     const sim_ssp_outcome_t outcome = device.HandleSspPayload(payload, length);
     if (outcome.stop_sync)
         StopSync(index);
@@ -544,6 +563,8 @@ void DeviceSimulator::TransmitSync(size_t master, uint32_t generation, uint32_t 
     rf.insert(rf.end(), device.sync_commands.begin(), device.sync_commands.end());
     device.sync_commands.clear();
     device.sync_command_count = 0;
+    if (recording_)
+        Record({sim_record_t::Kind::kSync, time_s, device.SerialNumber(), rf});
 
     runtime.syncs_sent++;
     if (device.tx_passthrough) {
