@@ -10,12 +10,6 @@
 #include "base/thread_annotations.h"
 #include "protocol/vex/vex_meta_types.h"
 
-namespace {
-
-constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
-
-}  // namespace
-
 VexReceiver::VexReceiver(QString group, uint16_t port, QNetworkInterface iface, QObject* parent)
     : QObject(parent),
       socket_(new QUdpSocket(this)),
@@ -55,13 +49,6 @@ void VexReceiver::_InitializeReceiver(const QString& group, uint16_t port, const
     if (descriptor != -1) {
         const int reuse = 1;
         setsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
-        // The subscribers run on this thread between reads, and some run long
-        // (an anchor's sync reception releases a whole period of tag
-        // receptions at once): meanwhile the datagrams wait in the socket, and
-        // the default buffer holds only a few hundred of them. The kernel caps
-        // the request at its own maximum (net.core.rmem_max).
-        setsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes,
-                   sizeof(kReceiveBufferBytes));
     }
     if (socket_->state() != QAbstractSocket::BoundState) {
         bound = socket_->bind(group_, port_, mode);
