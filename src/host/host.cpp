@@ -2,12 +2,11 @@
 
 #include <libudev.h>
 
-#include <QDateTime>
-#include <QMutexLocker>
 #include <QNetworkInterface>
 #include <QSet>
 #include <QtDebug>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "base/thread_annotations.h"
@@ -29,9 +28,29 @@ static const char* const application_version_ = "2.0.0";
 static const char* const configuration_group_ = "239.255.76.67";
 static const quint16 configuration_port_ = 7670;
 
+// The hold-off is measured on the monotonic clock: with the wall clock, setting
+// it back by an hour would hold every start off for that hour, and setting it
+// forward would skip the hold-off.
 static qint64 NowMs() {
-    return QDateTime::currentMSecsSinceEpoch();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
+
+// Holds mutex_ and marks this thread as its holder for as long.
+class Host::HostLock {
+  public:
+    explicit HostLock(Host* host) : host_(host), locker_(&host->mutex_) {
+        host_->mutex_holder_.store(QThread::currentThread());
+    }
+    ~HostLock() { host_->mutex_holder_.store(nullptr); }
+    HostLock(const HostLock&) = delete;
+    HostLock& operator=(const HostLock&) = delete;
+
+  private:
+    Host* host_;
+    AnnotatedMutexLocker locker_;
+};
 
 Host* Host::Instance() {
     if (__instance == nullptr)
@@ -74,12 +93,15 @@ void Host::moveToThread(QThread* thread) {
 bool Host::StartHost() {
     if (!IsEnabled() || AnyNetworkInterfaceIsInvalid())
         return false;
+    if (HoldsMutexInThisThread()) {
+        // Called from within a stop's waits: like any start during a stop, it
+        // is put off to the restart timer.
+        return stopping_.load() ? DelayedStartHost() : started_.load();
+    }
     if (started_.load())
         return true;
-    QMutexLocker locker(&mutex_);
+    HostLock lock(this);
     const qint64 since_stop_ms = NowMs() - last_stop_time_.load();
-    // Compared as unsigned: a stop time that lies ahead (the clock was set back)
-    // does not hold the start off.
     if (stopping_.load() || static_cast<quint64>(since_stop_ms / 1000) <= 1)
         return DelayedStartHost();
 
@@ -283,7 +305,12 @@ void Host::Shutdown() {
         QMetaObject::invokeMethod(this, &Host::Shutdown, Qt::BlockingQueuedConnection);
         return;
     }
-    QMutexLocker locker(&mutex_);
+    if (HoldsMutexInThisThread()) {
+        // Called from within a stop's waits: the stop in progress covers it.
+        CancelDelayedStart();
+        return;
+    }
+    HostLock lock(this);
     if (stopping_.load() || !started_.load()) {
         CancelDelayedStart();
         return;
@@ -343,7 +370,10 @@ void Host::Shutdown() {
 }
 
 void Host::EthernetAnnounceReceived(ethernet_announce_t announce, QString src_addr, quint16 src_port) {
-    QMutexLocker locker(&mutex_);
+    // Called from within a stop's waits: an announce during a stop is dropped.
+    if (HoldsMutexInThisThread())
+        return;
+    HostLock lock(this);
     if (stopping_.load() || dpu_.isNull() || !node_manager_ || !streams_)
         return;
     const std::shared_ptr<DwNode> node = node_manager_->FindNodeBySerialNumber(announce.serial_number);
@@ -351,8 +381,13 @@ void Host::EthernetAnnounceReceived(ethernet_announce_t announce, QString src_ad
         return;
     const QString port_name = QString("udpm://%1:%2").arg(src_addr).arg(src_port);
     const QPointer<NodeLink> old_link = node->GetNodeLink();
-    if (!old_link.isNull() && QString::fromStdString(old_link->GetPortName()) == port_name)
+    if (!old_link.isNull() && QString::fromStdString(old_link->GetPortName()) == port_name) {
+        // Already linked at that address: the device announces again because it
+        // has not got (or has lost) where to send its data.
+        if (auto* ethernet = qobject_cast<EthernetLink*>(old_link.data()))
+            ethernet->ResendConfiguration();
         return;
+    }
 
     const FlatSettingsInterface settings(Settings::GlobalSettings());
     const QString iface = QString::fromStdString(settings.GetInputNetworkInterface());
@@ -392,7 +427,7 @@ std::shared_ptr<RfScheduler> Host::GetRfScheduler() {
 bool Host::WaitForStoppedThreads(QDeadlineTimer deadline) {
     std::vector<WorkerThread> threads;
     {
-        QMutexLocker locker(&mutex_);
+        AnnotatedMutexLocker locker(&mutex_);
         threads = stopped_threads_;
     }
     for (const WorkerThread& thread : threads) {
@@ -416,9 +451,16 @@ int Host::VlanForInterface(QString name) {
     const QStringList parts = name.split('.');
     if (parts.size() == 2)
         return parts.at(1).toInt();
-    if (name.contains("vlan", Qt::CaseInsensitive))
-        return name.mid(4).toInt();
-    return 0;
+    // The digits right after "vlan", wherever the word stands ("br-vlan42"):
+    // counting characters from the start of the name would read "br-v" there.
+    const int word = name.indexOf("vlan", 0, Qt::CaseInsensitive);
+    if (word < 0)
+        return 0;
+    const int first = word + 4;
+    int end = first;
+    while (end < name.size() && name.at(end) >= '0' && name.at(end) <= '9')
+        ++end;
+    return name.mid(first, end - first).toInt();
 }
 
 std::vector<std::string> GetListOfSerialPorts() {

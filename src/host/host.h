@@ -77,8 +77,8 @@ class Host : public QObject {
     // configuration's order); empty names skipped.
     QStringList GetListOfSerialPorts();
 
-    // The VLAN number in an interface name: "eth0.100" gives 100, "vlan7"
-    // gives 7, anything else 0.
+    // The VLAN number in an interface name: "eth0.100" gives 100, "vlan7" and
+    // "br-vlan7" give 7, anything else 0.
     static int VlanForInterface(QString name);
 
     // Waits until every thread the host started and then asked to end has
@@ -104,6 +104,12 @@ class Host : public QObject {
 
   private:
     explicit Host(QObject* parent = nullptr);
+
+    class HostLock;
+    // True while this thread holds mutex_. A slot then runs inside a stop's
+    // waits (the engine's reset processes this thread's events) and must not
+    // take the non-recursive mutex again.
+    bool HoldsMutexInThisThread() const { return mutex_holder_.load() == QThread::currentThread(); }
 
     bool DelayedStartHost();
     bool AnyNetworkInterfaceIsInvalid();
@@ -139,7 +145,7 @@ class Host : public QObject {
     std::vector<WorkerThread> stopped_threads_;
     // Single-shot timer of the restart hold-off; lives in the Host's thread.
     QTimer restart_timer_;
-    // System clock, ms since the epoch, of the last completed stop.
+    // Monotonic clock, in ms, of the last completed stop.
     std::atomic<qint64> last_stop_time_;
     // Read without the mutex by StartHost's first checks and by the GUI.
     std::atomic<bool> started_;
@@ -147,8 +153,12 @@ class Host : public QObject {
     std::atomic<bool> stopping_;
     // Held by StartHost and Shutdown for their whole run; guards everything
     // they build and tear down. Not recursive: nothing they call may request a
-    // start or a stop synchronously.
+    // start or a stop synchronously, and the slots that the engine's reset lets
+    // run inside a stop (its waits process events) see mutex_holder_ and leave
+    // the mutex alone.
     QMutex mutex_;
+    // The thread that holds mutex_ (through HostLock), null while none does.
+    std::atomic<QThread*> mutex_holder_{nullptr};
     std::shared_ptr<RfScheduler> rf_scheduler_;
     // Taken by the getters and, briefly, by StartHost and Shutdown while they
     // replace the three pointers; never held while taking mutex_.

@@ -4,16 +4,28 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUdpSocket>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "base/thread_annotations.h"
 #include "config/config_file_loader.h"
 #include "config/config_read.h"
 #include "config/flat_settings_interface.h"
+#include "config/host_settings.h"
 #include "config/settings.h"
 #include "host/devices/dw_node.h"
 #include "host/devices/node_link.h"
@@ -220,31 +232,228 @@ TEST_F(HostTest, AnnouncingDeviceGetsOneLinkPerAddress) {
     announce.type = 0x11;
     announce.serial_number = kAnchors[0];
 
-    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 44250);
+    // The device's socket, which the link sends its configuration datagram to.
+    QUdpSocket device;
+    ASSERT_TRUE(device.bind(QHostAddress::LocalHost, 45201));
+    auto next_datagram = [&device] {
+        QByteArray datagram;
+        if (SpinUntil([&device] { return device.hasPendingDatagrams(); })) {
+            datagram.resize(static_cast<int>(device.pendingDatagramSize()));
+            device.readDatagram(datagram.data(), datagram.size());
+        }
+        return datagram;
+    };
+
+    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 45201);
     const QPointer<NodeLink> first = anchor->GetNodeLink();
     ASSERT_FALSE(first.isNull());
-    EXPECT_EQ(first->GetPortName(), "udpm://127.0.0.1:44250");
-    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 44250);
+    EXPECT_EQ(first->GetPortName(), "udpm://127.0.0.1:45201");
+    const QByteArray configuration = next_datagram();
+    ASSERT_EQ(configuration.size(), 9);
+    EXPECT_EQ(static_cast<uint8_t>(configuration[0]), 0x13);
+    // Announcing again from there: the same link, and the datagram once more.
+    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 45201);
     EXPECT_EQ(anchor->GetNodeLink().data(), first.data());
+    EXPECT_EQ(next_datagram(), configuration);
 
-    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 44251);
+    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 45202);
     const QPointer<NodeLink> second = anchor->GetNodeLink();
     ASSERT_FALSE(second.isNull());
     EXPECT_NE(second.data(), first.data());
-    EXPECT_EQ(second->GetPortName(), "udpm://127.0.0.1:44251");
+    EXPECT_EQ(second->GetPortName(), "udpm://127.0.0.1:45202");
     EXPECT_TRUE(SpinUntil([&] { return first.isNull() || first->IsShuttingDown(); }));
 
     // A device the configuration does not name gets nothing.
     announce.serial_number = 0x0100FFFF;
-    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 44252);
+    host_->EthernetAnnounceReceived(announce, "127.0.0.1", 45203);
     EXPECT_TRUE(registry->FindNodeBySerialNumber(0x0100FFFF)->IsNullNode());
     EXPECT_EQ(anchor->GetNodeLink().data(), second.data());
+}
+
+TEST_F(HostTest, StartWithoutAMasterReservesNoSyncSlot) {
+    LoadSite(false);
+    FlatSettingsInterface(Settings::GlobalSettings()).SetMasterList({});
+    WaitOutHoldOff();
+    Start();
+    ASSERT_TRUE(host_->GetNodeManager());
+    EXPECT_FALSE(host_->GetNodeManager()->GetPrimaryMaster());
+    const std::vector<uint32_t> owners = ReservedOwners();
+    EXPECT_EQ(std::find(owners.begin(), owners.end(), kMaster), owners.end());
+    EXPECT_NE(std::find(owners.begin(), owners.end(), RfScheduler::kAnnouncementOwner), owners.end());
+    Stop();
+    EXPECT_FALSE(host_->IsStarted());
+}
+
+TEST_F(HostTest, StartThatTheEngineRefusesKeepsNothingAndTheNextStartWorks) {
+    LoadSite(false);
+    // The sample site names a serial port, so the start makes a USB link first.
+    ASSERT_FALSE(host_->GetListOfSerialPorts().isEmpty());
+    Settings::GlobalSettings()->GetHostSettingsReference()->SetVmVectorGain(0.0);
+    WaitOutHoldOff();
+    {
+        StdoutCapture capture;
+        EXPECT_FALSE(host_->StartHost());
+        const std::string printed = capture.Stop();
+        EXPECT_NE(printed.find("DPU: error in config file\n"), std::string::npos) << printed;
+    }
+    EXPECT_FALSE(host_->IsStarted());
+    EXPECT_FALSE(host_->GetBacklink());
+    // The queued stop request finds nothing to stop. The link made for the
+    // port is gone already (the sanitizer build reports it otherwise).
+    StdoutCapture capture;
+    QCoreApplication::processEvents();
+    EXPECT_EQ(LinesStartingWith(capture.Stop(), "host shutting down").size(), 0);
+
+    Settings::GlobalSettings()->GetHostSettingsReference()->SetVmVectorGain(1.0);
+    Start();
+    EXPECT_TRUE(host_->GetBacklink());
+}
+
+// Runs calls in another thread's event loop, after the events queued there
+// before, and waits for each (bounded). Made before that thread starts. The
+// hand-overs are annotated: ThreadSanitizer does not see the ordering of Qt's
+// event queue.
+class ThreadCaller {
+  public:
+    explicit ThreadCaller(QThread* thread) {
+        QObject::connect(&trigger_, &QObject::objectNameChanged, &receiver_, [this] {
+            AnnotateTakeOver(this);
+            call_();
+            AnnotateHandOver(this);
+            ++calls_done_;
+        });
+        receiver_.moveToThread(thread);
+    }
+
+    bool Call(std::function<void()> call) {
+        call_ = std::move(call);
+        const int before = calls_done_.load();
+        AnnotateHandOver(this);
+        trigger_.setObjectName(QString::number(before));
+        const bool done = SpinUntil([&] { return calls_done_.load() > before; }, std::chrono::seconds(20));
+        AnnotateTakeOver(this);
+        return done;
+    }
+
+  private:
+    QObject trigger_;
+    QObject receiver_;
+    std::function<void()> call_;
+    std::atomic<int> calls_done_{0};
+};
+
+TEST_F(HostTest, StopFromAnotherThreadRunsInTheHostsThreadAndItsThreadsEnd) {
+    LoadSite(false);
+    WaitOutHoldOff();
+    Start();  // here, like the first start at start-up
+    QThread host_thread;
+    ThreadCaller host_thread_caller(&host_thread);
+    host_->moveToThread(&host_thread);
+    host_thread.start();
+
+    const QPointer<Backlink> backlink = host_->GetBacklink();
+    ASSERT_TRUE(backlink);
+    StdoutCapture capture;
+    QtMessagesToStdout messages;
+    host_->Shutdown();  // the quit-time stop, from this thread
+    since_stop_.start();
+    EXPECT_FALSE(host_->IsStarted());
+    // Every thread the stop ended is waited for, and its worker is gone.
+    EXPECT_TRUE(host_->WaitForStoppedThreads(QDeadlineTimer(20000)));
+    EXPECT_TRUE(backlink.isNull());
+
+    // A start request within the hold-off arms the restart timer in the Host's
+    // thread; the quit-time stop cancels it there, not from this thread.
+    host_->SetupHost();
+    bool pending = false;
+    ASSERT_TRUE(host_thread_caller.Call([&] { pending = host_->IsDelayedStartPending(); }));
+    EXPECT_TRUE(pending);
+    host_->Shutdown();
+    ASSERT_TRUE(host_thread_caller.Call([&] { pending = host_->IsDelayedStartPending(); }));
+    EXPECT_FALSE(pending);
+    const std::string printed = capture.Stop();
+    EXPECT_EQ(LinesStartingWith(printed, "host shutting down").size(), 1) << printed;
+    EXPECT_EQ(printed.find("another thread"), std::string::npos) << printed;
+
+    ASSERT_TRUE(
+        host_thread_caller.Call([this] { host_->moveToThread(QCoreApplication::instance()->thread()); }));
+    host_thread.quit();
+    ASSERT_TRUE(host_thread.wait(20000));
+}
+
+// Ends the process when `done` is not set within the bound: a deadlock would
+// otherwise only show as the test runner's time-out.
+class Watchdog {
+  public:
+    explicit Watchdog(const char* what)
+        : thread_([this, what] {
+              std::unique_lock<std::mutex> lock(mutex_);
+              if (!changed_.wait_for(lock, std::chrono::seconds(60), [this] { return done_; })) {
+                  fprintf(stderr, "Watchdog: %s did not return\n", what);
+                  std::abort();
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+TEST_F(HostTest, RequestsHandledWhileAStopWaitsDoNotDeadlockTheStop) {
+    LoadSite(false);
+    WaitOutHoldOff();
+    Start();
+    const std::shared_ptr<DwNode> anchor = host_->GetNodeManager()->FindNodeBySerialNumber(kAnchors[0]);
+    ASSERT_TRUE(anchor && !anchor->IsNullNode());
+    ethernet_announce_t announce = {};
+    announce.type = 0x11;
+    announce.serial_number = kAnchors[0];
+    // Waiting in the queue of the Host's thread; the engine's reset processes
+    // that thread's events while the stop holds the host mutex.
+    QMetaObject::invokeMethod(
+        host_, [this, announce] { host_->EthernetAnnounceReceived(announce, "127.0.0.1", 45200); },
+        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(host_, &Host::Shutdown, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(host_, &Host::StartHost, Qt::QueuedConnection);
+
+    StdoutCapture capture;
+    {
+        Watchdog watchdog("a stop with requests in its thread's queue");
+        host_->Shutdown();
+    }
+    since_stop_.start();
+    const std::string printed = capture.Stop();
+    EXPECT_EQ(LinesStartingWith(printed, "host shutting down").size(), 1) << printed;
+    EXPECT_FALSE(host_->IsStarted());
+    // The announce came during the stop: dropped.
+    EXPECT_TRUE(anchor->GetNodeLink().isNull());
+    // The start came during the stop, after the stop request: put off, as a
+    // start during a stop is.
+    EXPECT_TRUE(host_->IsDelayedStartPending());
+    host_->ShutdownHost();
+    EXPECT_FALSE(host_->IsDelayedStartPending());
 }
 
 TEST(HostNamesTest, VlanNumberOfAnInterfaceName) {
     EXPECT_EQ(Host::VlanForInterface("eth0.100"), 100);
     EXPECT_EQ(Host::VlanForInterface("vlan7"), 7);
     EXPECT_EQ(Host::VlanForInterface("VLAN12"), 12);
+    // The digits right after "vlan", wherever it stands in the name.
+    EXPECT_EQ(Host::VlanForInterface("br-vlan42"), 42);
+    EXPECT_EQ(Host::VlanForInterface("enp3s0Vlan9"), 9);
+    EXPECT_EQ(Host::VlanForInterface("vlan7-uplink"), 7);
+    EXPECT_EQ(Host::VlanForInterface("vlan"), 0);
+    EXPECT_EQ(Host::VlanForInterface("vlanx3"), 0);
     EXPECT_EQ(Host::VlanForInterface("eth0"), 0);
     EXPECT_EQ(Host::VlanForInterface("eth0.x"), 0);
     EXPECT_EQ(Host::VlanForInterface("a.b.3"), 0);

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "base/serial_number.h"
 #include "host/devices/node_manager.h"
 #include "protocol/packets/device_protocol.h"
 
@@ -116,12 +115,6 @@ ConfigurationServer::AnnounceResult ConfigurationServer::ProcessDatagram(const u
     }
     ethernet_announce_t announce{};
     EthernetAnnouncePacket_FromBuff(data, &announce);
-    if (!SerialNumber_IsValid(announce.serial_number)) {
-        datagram_messages_.Print(
-            "ConfigurationServer: received announce with invalid serial number %08X from %s\n",
-            announce.serial_number, qPrintable(sender.toString()));
-        return AnnounceResult::kInvalidSerialNumber;
-    }
     if (announced_.count(announce.serial_number) == 0) {
         if (announced_.size() < kMaxLoggedSerialNumbers) {
             announced_[announce.serial_number] = true;

@@ -35,7 +35,7 @@ class ConfigurationServer : public QObject {
     static constexpr size_t kMaxLoggedSerialNumbers = 4096;
 
     // What became of one datagram.
-    enum class AnnounceResult { kReported, kBadLength, kUnknownType, kInvalidSerialNumber };
+    enum class AnnounceResult { kReported, kBadLength, kUnknownType };
 
     ConfigurationServer(const QString& address, quint16 port, const QNetworkInterface& iface,
                         QObject* parent = nullptr);

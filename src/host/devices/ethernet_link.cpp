@@ -1,5 +1,6 @@
 #include "host/devices/ethernet_link.h"
 
+#include <QMetaObject>
 #include <QStringList>
 #include <QtEndian>
 #include <cstdio>
@@ -193,7 +194,21 @@ void EthernetLink::Open() {
     std::printf("EthernetLink: succesfully opened the connection to: %s\n", GetPortName().c_str());
     std::fflush(stdout);
     NodeLink::Open();
+    host_address_ = host_address;
+    host_port_ = host_port;
     SendConfiguration(host_address, host_port);
+}
+
+void EthernetLink::ResendConfiguration() {
+    QMetaObject::invokeMethod(this, &EthernetLink::SendConfigurationAgain, Qt::QueuedConnection);
+}
+
+void EthernetLink::SendConfigurationAgain() {
+    // A link that is not open yet sends the datagram as it opens.
+    if (GetLinkState() != kStateOpen || IsShuttingDown() || !transmit_socket_) {
+        return;
+    }
+    SendConfiguration(host_address_, host_port_);
 }
 
 void EthernetLink::SendConfiguration(const QHostAddress& host_address, uint16_t host_port) {

@@ -49,6 +49,11 @@ class EthernetLink : public NodeLink {
     // refused with a message: false, nothing changed.
     bool SetNetworkInterface(const QString& name, int vlan);
     static bool AddressIsMulticast(const QHostAddress& address);
+    // Any thread: has the link's thread send the configuration datagram again
+    // when the link is open. A device announces itself until it is
+    // configured, so an announce from a device that has its link means that
+    // the datagram was lost or the device restarted.
+    void ResendConfiguration();
 
     std::string GetPortName() const override;
     void Open() override;
@@ -62,6 +67,9 @@ class EthernetLink : public NodeLink {
     void ReadDatagram();
     void OnSocketConnected();
     void OnSocketDisconnected();
+
+  private slots:
+    void SendConfigurationAgain();
 
   private:
     bool ConnectToDevice();
@@ -80,6 +88,10 @@ class EthernetLink : public NodeLink {
     QHostAddress local_address_;
     uint16_t local_port_ = 0;
     int vlan_id_ = 0;
+    // Link's thread: the address and port the configuration datagram names,
+    // set when the link opens.
+    QHostAddress host_address_;
+    uint16_t host_port_ = 0;
     // Link's thread: the buffer datagrams are read into.
     std::vector<uint8_t> datagram_;
     MessageThrottle network_messages_;

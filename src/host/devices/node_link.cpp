@@ -220,6 +220,19 @@ void NodeLink::QuerySerialNumber() {
     }
 }
 
+void NodeLink::LoadDefaults() {
+    std::lock_guard<std::mutex> lock(sleep_mutex_);
+    shutting_down_.store(false, std::memory_order_release);
+}
+
+signal_strength_t NodeLink::_GetSignalStrength(ssp_cmd_set_rx_passthrough_data_t header) {
+    return header.signal_strength;
+}
+
+signal_strength_t NodeLink::_GetSignalStrength(rf_packet_report_item_header_t header) {
+    return header.signal_strength;
+}
+
 void NodeLink::Shutdown() {
     {
         std::lock_guard<std::mutex> lock(sleep_mutex_);

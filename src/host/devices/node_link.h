@@ -31,7 +31,9 @@
 
 #include "host/devices/message_throttle.h"
 #include "host/devices/vex_input_publisher.h"
+#include "protocol/packets/rf_report_item_header_packet.h"
 #include "protocol/packets/rx_passthrough_data_packet.h"
+#include "protocol/reports/derazud_usb_tag_rpt.h"
 #include "protocol/ssp/ssp_protocol.h"
 #include "protocol/vex/vex_packet.h"
 
@@ -53,10 +55,18 @@ class NodeLink : public QObject {
     // false): keeps the registry, through which received network ids are
     // named, and the Internal stream's publisher (either may be empty: ids
     // then name serial number 0, and items are dropped), sets up the SSP
-    // state and moves to state 2. The name is the subclass's.
+    // state and moves to state 2. The name is the subclass's. The
+    // shutting-down flag is left alone: a shutdown asked for before the
+    // thread runs must not be undone.
     virtual bool Init(std::shared_ptr<const NodeManager> registry,
                       std::shared_ptr<VexInputPublisher> publisher, const QString& name);
     virtual std::string GetPortName() const = 0;
+
+  public slots:
+    // Started by the thread's started(); the subclasses' identification loop.
+    virtual void Run();
+
+  public:
     // State 2 to 3; routes DataToPublish to PublishData.
     virtual void Open();
     // State 3 to 2.
@@ -72,6 +82,8 @@ class NodeLink : public QObject {
     // Sends the bridge query 0x10 0x09 and waits up to 200 ms for it to be
     // written and 200 ms for an answer, which is dispatched while waiting.
     void QuerySerialNumber();
+    // Clears the shutting-down flag, so that the wait loops run again.
+    void LoadDefaults();
 
     // 0 until the device has identified itself.
     uint32_t GetSerialNumber() const { return serial_number_.load(std::memory_order_acquire); }
@@ -82,22 +94,22 @@ class NodeLink : public QObject {
     void HandlePacketRx(const uint8_t* payload, int length);
 
   public slots:
-    // Started by the thread's started(); the subclasses' identification loop.
-    virtual void Run();
+    // Frames and writes one payload (link's thread).
+    virtual void PublishData(QByteArray payload) = 0;
     // Ends the link. In the link's own thread: drops the link's connections
     // to itself, closes the port and emits QuitThread. From any other thread:
     // marks the link as shutting down at once (every wait loop ends) and
     // queues the real shutdown to the link's thread, where it runs even when
     // Run has not run yet.
     void Shutdown();
-    // Frames and writes one payload (link's thread).
-    virtual void PublishData(QByteArray payload) = 0;
 
   signals:
     void SignalShutdown();
     void DeviceConnected(NodeLink* link);
     void QuitThread();
     void DataToPublish(QByteArray data);
+    // Declared for receivers of whole tag reports; no link emits it.
+    void EmitRtlsTagReport(derazud_usb_tag_rpt_t tag_rpt);
 
   protected:
     void SetSerialNumber(uint32_t serial_number) {
@@ -114,6 +126,10 @@ class NodeLink : public QObject {
     const uint8_t* TransmitBuffer() const { return ssp_->tx_buffer; }
     // Messages triggered by what the device sends go through this throttle.
     MessageThrottle& DeviceMessages() { return device_messages_; }
+    // The six signal values of a receive header or of a report item header.
+    // The handlers copy them directly; kept for links that want them apart.
+    static signal_strength_t _GetSignalStrength(ssp_cmd_set_rx_passthrough_data_t header);
+    static signal_strength_t _GetSignalStrength(rf_packet_report_item_header_t header);
 
   private:
     // Handlers of HandlePacketRx, one per SSP payload type; each is called

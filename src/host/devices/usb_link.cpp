@@ -12,6 +12,11 @@ constexpr int kRetryMs = 200;
 // Written once after opening, before any frame.
 constexpr char kLineFeed = 0x0A;
 
+void PrintThreadRunning() {
+    std::printf("NodeLink: thread running...\n");
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 std::atomic<uint8_t> UsbLink::__open_failures{0};
@@ -37,8 +42,7 @@ bool UsbLink::Init(std::shared_ptr<const NodeManager> registry, std::shared_ptr<
 
 void UsbLink::Run() {
     NodeLink::Run();
-    std::printf("NodeLink: thread running...\n");
-    std::fflush(stdout);
+    PrintThreadRunning();
     if (!serial_port_) {
         serial_port_ = new QSerialPort(this);
     }
@@ -181,4 +185,6 @@ void UsbLink::Recover() {
     // The SSP state stays: sequence numbers go on, and a partial frame is
     // finished or abandoned by the parser itself.
     SetSerialNumber(0);
+    // The identification loop starts over, as a new run of the link does.
+    PrintThreadRunning();
 }

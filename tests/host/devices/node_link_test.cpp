@@ -442,4 +442,54 @@ TEST_F(NodeLinkTest, MessagesOfAFloodingDeviceArePaced) {
     EXPECT_LT(lines, 500u);
 }
 
+// Operations no link calls itself, kept for whoever drives a link.
+class ExposedLink : public UsbLink {
+  public:
+    using NodeLink::_GetSignalStrength;
+};
+
+TEST_F(NodeLinkTest, SignalValuesComeOutOfBothHeadersAsTheyWereSent) {
+    const Bytes rx = RxPassthrough(SyncPacket(Sync(1, kMasterId)), kRxTime, 40);
+    ssp_cmd_set_rx_passthrough_data_t rx_header{};
+    SspCmdSetRxPassthrough_Data_FromBuff(rx.data(), &rx_header);
+    const Bytes item = ReportItemHeader(dp::kRfReportItemCompact, kRxTime, 900);
+    rf_packet_report_item_header_t item_header{};
+    PacketRfReportItemHeader_FromBuff(item.data(), &item_header);
+
+    const signal_strength_t expected_rx = Signal(40);
+    const signal_strength_t expected_item = Signal(900);
+    const signal_strength_t from_rx = ExposedLink::_GetSignalStrength(rx_header);
+    const signal_strength_t from_item = ExposedLink::_GetSignalStrength(item_header);
+    EXPECT_EQ(std::memcmp(&from_rx, &expected_rx, sizeof(signal_strength_t)), 0);
+    EXPECT_EQ(std::memcmp(&from_item, &expected_item, sizeof(signal_strength_t)), 0);
+}
+
+TEST_F(NodeLinkTest, LoadDefaultsTakesBackAShutdown) {
+    StdoutCapture capture;
+    link_.Shutdown();
+    capture.Stop();
+    EXPECT_TRUE(link_.IsShuttingDown());
+    link_.LoadDefaults();
+    EXPECT_FALSE(link_.IsShuttingDown());
+}
+
+TEST_F(NodeLinkTest, TagReportSignalIsDeclaredForWholeTagReports) {
+    EXPECT_GE(NodeLink::staticMetaObject.indexOfSignal(
+                  QMetaObject::normalizedSignature("EmitRtlsTagReport(derazud_usb_tag_rpt_t)").constData()),
+              0);
+    uint32_t received = 0;
+    QObject::connect(&link_, &NodeLink::EmitRtlsTagReport,
+                     [&](derazud_usb_tag_rpt_t report) { received = report.tag_rpt.serial_number; });
+    derazud_usb_tag_rpt_t report{};
+    report.tag_rpt.serial_number = kTag1;
+    emit link_.EmitRtlsTagReport(report);
+    EXPECT_EQ(received, kTag1);
+    // Dispatch never emits it: a received tag report becomes a ping item.
+    Identify();
+    received = 0;
+    EXPECT_EQ(Feed(RxPassthrough(TagReport(3, kTag1Id, {1}), kRxTime, 0)), "");
+    EXPECT_EQ(received, 0u);
+    EXPECT_EQ(TakeItems().size(), 1u);
+}
+
 }  // namespace

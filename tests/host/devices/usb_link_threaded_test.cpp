@@ -253,9 +253,13 @@ TEST_F(UsbLinkTest, UnpluggedDeviceIsIdentifiedOnceMoreWhenItComesBack) {
     EXPECT_EQ(connections_->load(), 2);
     ASSERT_TRUE(StopAndJoin(thread_));
     const std::string text = capture.Stop();
-    EXPECT_NE(text.find("encountered a resource error; restarting the connection!\n"), std::string::npos)
-        << text;
-    EXPECT_NE(text.find("UsbLink: closed serial connection\n"), std::string::npos);
+    // The error, the port closed, the identification loop run again: the
+    // same lines, in the same order, as a restart of the link's thread.
+    const size_t error = text.find("encountered a resource error; restarting the connection!\n");
+    ASSERT_NE(error, std::string::npos) << text;
+    const size_t closed = text.find("UsbLink: closed serial connection\n", error);
+    ASSERT_NE(closed, std::string::npos) << text;
+    EXPECT_NE(text.find("NodeLink: thread running...\n", closed), std::string::npos) << text;
 }
 
 TEST_F(UsbLinkTest, NoiseAndHostileFramesPublishNothingButTheValidFrames) {
@@ -305,6 +309,17 @@ TEST_F(UsbLinkTest, ADeviceThatNeverAnswersIsAskedAgainAndNeverConnects) {
     EXPECT_EQ(link_->GetSerialNumber(), 0u);
     // Stopped from this thread in the middle of the identification loop.
     EXPECT_TRUE(StopAndJoin(thread_));
+}
+
+TEST_F(UsbLinkTest, ShutdownWhileTheUnpluggedDeviceIsAwayEndsTheLink) {
+    PtyDevice device(kLinkDevice, true);
+    StartLink(device.Path());
+    ASSERT_TRUE(SpinUntil([&] { return connections_->load() == 1; }));
+    device.Unplug();
+    ASSERT_TRUE(SpinUntil([&] { return link_->GetSerialNumber() == 0; }));
+    // The link is back in its identification loop, failing to open the port.
+    EXPECT_TRUE(StopAndJoin(thread_));
+    EXPECT_EQ(connections_->load(), 1);
 }
 
 TEST_F(UsbLinkTest, ShutdownBeforeTheThreadRunsIsNotLost) {
