@@ -43,6 +43,9 @@ constexpr uint32_t kUsbAnchor = 0x01000011;
 constexpr uint32_t kEthernetAnchor = 0x01000012;
 constexpr uint32_t kStandingTag = 0x01010022;
 constexpr uint32_t kCirclingTag = 0x01010021;
+// A fifth anchor, over the air: with one anchor away the solver still has the
+// four it needs.
+constexpr uint32_t kFifthAnchor = 0x01000015;
 
 // What the External stream carried, per transmitter.
 class PublishedLog {
@@ -87,7 +90,7 @@ class PublishedLog {
     std::map<uint32_t, int> solves_with_;
 };
 
-// The default site with anchors at several heights, the master and kUsbAnchor
+// The default site and a fifth anchor, with anchors at several heights, the master and kUsbAnchor
 // on pseudo-terminals named for this process, kEthernetAnchor on Ethernet,
 // and the streams on this process's group at `internal_port` and the next.
 inline sim_site_t FaultSite(Settings* settings, uint16_t internal_port,
@@ -102,7 +105,8 @@ inline sim_site_t FaultSite(Settings* settings, uint16_t internal_port,
     const std::string stem = "/tmp/vorav-faults-" + std::to_string(getpid());
     for (auto& device : site.devices) {
         if (device.role == SimRole::kAnchor)
-            device.position = Coordinates(device.position.GetX(), device.position.GetY(), heights[anchor++ % 4]);
+            device.position =
+                Coordinates(device.position.GetX(), device.position.GetY(), heights[anchor++ % 4]);
         if (device.serial_number == kFaultMaster)
             device.usb_path = stem + "-master";
         if (device.serial_number == kUsbAnchor) {
@@ -112,6 +116,16 @@ inline sim_site_t FaultSite(Settings* settings, uint16_t internal_port,
         if (device.serial_number == kEthernetAnchor)
             device.link = SimLinkKind::kEthernet;
     }
+    sim_device_t fifth;
+    fifth.serial_number = kFifthAnchor;
+    fifth.role = SimRole::kAnchor;
+    fifth.position = Coordinates(5.0, 8.5, 1.8);
+    auto last_anchor = site.devices.begin();
+    for (auto device = site.devices.begin(); device != site.devices.end(); ++device) {
+        if (device->role == SimRole::kAnchor)
+            last_anchor = device;
+    }
+    site.devices.insert(last_anchor + 1, fifth);
     site.config_group = ProcessMulticastGroup().toStdString();
     site.config_port = kDeviceConfigStreamPort;
     site.announce_period_ms = 200;
@@ -172,10 +186,13 @@ class FaultSiteTest : public ::testing::Test {
         const size_t standing = log_.Positions(kStandingTag) + count;
         const size_t circling = log_.Positions(kCirclingTag) + count;
         return SpinUntil(
-            [&] { return log_.Positions(kStandingTag) >= standing && log_.Positions(kCirclingTag) >= circling; },
+            [&] {
+                return log_.Positions(kStandingTag) >= standing && log_.Positions(kCirclingTag) >= circling;
+            },
             bound);
     }
-    bool WaitForSolvesWith(uint32_t anchor, int count, std::chrono::seconds bound = std::chrono::seconds(60)) {
+    bool WaitForSolvesWith(uint32_t anchor, int count,
+                           std::chrono::seconds bound = std::chrono::seconds(60)) {
         const int target = log_.SolvesWith(anchor) + count;
         return SpinUntil([&] { return log_.SolvesWith(anchor) >= target; }, bound);
     }
