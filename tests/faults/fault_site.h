@@ -93,8 +93,11 @@ class PublishedLog {
 // The default site and a fifth anchor, with anchors at several heights, the master and kUsbAnchor
 // on pseudo-terminals named for this process, kEthernetAnchor on Ethernet,
 // and the streams on this process's group at `internal_port` and the next.
+// `name` tells apart the pseudo-terminals of several sites of one process;
+// without `ethernet` the Ethernet anchor reports over the air instead.
 inline sim_site_t FaultSite(Settings* settings, uint16_t internal_port,
-                            const std::vector<std::string>& extra_serial_ports = {}) {
+                            const std::vector<std::string>& extra_serial_ports = {}, const std::string& name = "",
+                            bool ethernet = true) {
     sim_site_t site;
     std::string error;
     EXPECT_TRUE(LoadSimSite(std::string(VORAV_SOURCE_DIR) + "/tools/simulator/default_site.json", "", &site,
@@ -102,7 +105,7 @@ inline sim_site_t FaultSite(Settings* settings, uint16_t internal_port,
         << error;
     const double heights[] = {2.5, 0.4, 2.9, 1.0};
     int anchor = 0;
-    const std::string stem = "/tmp/vorav-faults-" + std::to_string(getpid());
+    const std::string stem = "/tmp/vorav-faults-" + std::to_string(getpid()) + name;
     for (auto& device : site.devices) {
         if (device.role == SimRole::kAnchor)
             device.position =
@@ -113,7 +116,7 @@ inline sim_site_t FaultSite(Settings* settings, uint16_t internal_port,
             device.link = SimLinkKind::kUsb;
             device.usb_path = stem + "-anchor";
         }
-        if (device.serial_number == kEthernetAnchor)
+        if (device.serial_number == kEthernetAnchor && ethernet)
             device.link = SimLinkKind::kEthernet;
     }
     sim_device_t fifth;
