@@ -96,8 +96,8 @@ class PublishedLog {
 // `name` tells apart the pseudo-terminals of several sites of one process;
 // without `ethernet` the Ethernet anchor reports over the air instead.
 inline sim_site_t FaultSite(Settings* settings, uint16_t internal_port,
-                            const std::vector<std::string>& extra_serial_ports = {}, const std::string& name = "",
-                            bool ethernet = true) {
+                            const std::vector<std::string>& extra_serial_ports = {},
+                            const std::string& name = "", bool ethernet = true) {
     sim_site_t site;
     std::string error;
     EXPECT_TRUE(LoadSimSite(std::string(VORAV_SOURCE_DIR) + "/tools/simulator/default_site.json", "", &site,
