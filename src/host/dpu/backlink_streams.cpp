@@ -1,17 +1,43 @@
 #include "host/dpu/backlink_streams.h"
 
+#include <QMetaObject>
+#include <future>
 #include <mutex>
 #include <utility>
 
 BacklinkStreams::BacklinkStreams(const NetworkSocketSettings& output, const NetworkSocketSettings& input)
-    : output_(new VexConnection(output)) {
-    if (!(input == output)) {
-        input_.reset(new VexConnection(input));
-    }
+    : sender_context_(new QObject()) {
+    sender_thread_.setObjectName("VuvSender");
+    sender_context_->moveToThread(&sender_thread_);
+    sender_thread_.start();
+    RunInSenderThread([this, &output, &input] {
+        output_.reset(new VexConnection(output));
+        if (!(input == output)) {
+            input_.reset(new VexConnection(input));
+        }
+    });
 }
 
 BacklinkStreams::~BacklinkStreams() {
     Close();
+}
+
+void BacklinkStreams::RunInSenderThread(const std::function<void()>& work) {
+    if (sender_context_ == nullptr || !sender_thread_.isRunning()) {
+        return;
+    }
+    // Waited for with a standard promise rather than a blocking queued call:
+    // ThreadSanitizer sees the hand-over through it, not through Qt's
+    // semaphore.
+    std::promise<void> done;
+    QMetaObject::invokeMethod(
+        sender_context_,
+        [&work, &done] {
+            work();
+            done.set_value();
+        },
+        Qt::QueuedConnection);
+    done.get_future().wait();
 }
 
 void BacklinkStreams::PublishOutputVex(VexPacket& packet) {
@@ -59,7 +85,21 @@ void BacklinkStreams::Close() {
         output = std::move(output_);
         input = std::move(input_);
     }
-    // Destroyed outside the lock: a connection waits for its receive thread.
+    // Destroyed outside the lock (a connection waits for its receive thread)
+    // and in the sender thread, whose event loop then deletes the
+    // transmitters, sending what was queued before them.
+    std::lock_guard<std::mutex> closing(close_mutex_);
+    RunInSenderThread([&output, &input] {
+        input.reset();
+        output.reset();
+    });
+    if (sender_thread_.isRunning()) {
+        sender_thread_.quit();
+        sender_thread_.wait();
+    }
+    // The thread has ended: nothing can be queued to the context any more.
+    delete sender_context_;
+    sender_context_ = nullptr;
 }
 
 bool BacklinkStreams::IsOneConnection() {

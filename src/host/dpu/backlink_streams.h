@@ -5,9 +5,19 @@
 // device links, so that a publication in flight never meets a deleted
 // connection: Close deletes the connections only after the publications in
 // flight, and publications after it do nothing.
+//
+// Threads: the connections are built, send and are deleted in a sender
+// thread of the streams' own, never in the constructing thread. A publication
+// from any other thread is queued to a transmitter's thread; were that the
+// host's or the main thread, which block in the network reset and in the
+// quit-time stop, the Internal stream would go silent exactly while the engine
+// waits for the master's acknowledgements on it.
 
+#include <QThread>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 
 #include "base/network_socket_settings.h"
@@ -18,8 +28,7 @@
 
 class BacklinkStreams : public VexPublisher {
   public:
-    // The connections belong to the constructing thread, whose event loop
-    // sends what other threads publish.
+    // Starts the sender thread and builds the connections in it.
     BacklinkStreams(const NetworkSocketSettings& output, const NetworkSocketSettings& input);
     ~BacklinkStreams() override;
     BacklinkStreams(const BacklinkStreams&) = delete;
@@ -41,6 +50,18 @@ class BacklinkStreams : public VexPublisher {
     bool IsClosed();
 
   private:
+    // Runs the work in the sender thread and waits for it.
+    void RunInSenderThread(const std::function<void()>& work);
+
+    // The transmitters' thread; its event loop only sends and rebuilds
+    // sockets, so it never blocks for long. Ended by Close.
+    QThread sender_thread_;
+    // Lives in sender_thread_: the target of the work handed to it. Deleted
+    // by Close once the thread has ended.
+    QObject* sender_context_;
+    // Serialises Close (the Backlink's thread, and whichever thread drops the
+    // last reference); also guards sender_context_ from then on.
+    std::mutex close_mutex_;
     // Guards the two pointers: shared by publishers, subscribers and the
     // clearing of subscriptions (any thread), exclusive while Close takes the
     // connections away.

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "protocol/vex/vex_meta_types.h"
 #include "base/thread_annotations.h"
+#include "protocol/vex/vex_meta_types.h"
 
 VexReceiver::VexReceiver(QString group, uint16_t port, QNetworkInterface iface, QObject* parent)
     : QObject(parent),
@@ -107,14 +107,18 @@ void VexReceiver::_ProcessPendingRxDatagrams() {
     if (socket_ == nullptr || shutting_down_.load()) {
         return;
     }
-    while (socket_->hasPendingDatagrams()) {
-        VexPacket packet(0);
+    // Reads until the socket is empty rather than asking first whether a
+    // datagram is pending: that question is a system call of its own for
+    // every datagram. The read that finds the socket empty ends the run (Qt
+    // reports it as a temporary error, which leaves the socket bound); so does
+    // any other failed read, and the next readyRead retries.
+    for (;;) {
         const qint64 length = socket_->readDatagram(reinterpret_cast<char*>(datagram_.data()),
                                                     static_cast<qint64>(datagram_.size()));
         if (length < 0) {
-            // A failed read leaves nothing to process; the next readyRead retries.
             break;
         }
+        VexPacket packet(0);
         // A datagram longer than a packet cannot be one; the validation drops
         // every other bad datagram whole and silently.
         if (length <= static_cast<qint64>(VexPacket::kMaxPacketSize) &&
