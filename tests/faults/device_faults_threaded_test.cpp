@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "fault_site.h"
+#include "host/devices/dw_node.h"
+#include "host/devices/node_link.h"
 #include "support/stdout_capture.h"
 
 namespace {
@@ -16,9 +18,18 @@ namespace {
 // This file's UDP ports: the Internal stream and, next to it, the External.
 constexpr uint16_t kInternalPort = 45800;
 
-class DeviceFaultsTest : public FaultSiteTest {};
+class DeviceFaultsTest : public FaultSiteTest {
+  protected:
+    // The port name of the Ethernet anchor's link ("" when it has none).
+    std::string EthernetLinkName() {
+        const std::shared_ptr<NodeManager> nodes = host_->GetNodeManager();
+        const QPointer<NodeLink> link =
+            nodes ? nodes->FindNodeBySerialNumber(kEthernetAnchor)->GetNodeLink() : nullptr;
+        return link.isNull() ? std::string() : link->GetPortName();
+    }
+};
 
-TEST_F(DeviceFaultsTest, AnchorsAndMasterUnpluggedOrRebootedComeBackAndTrackingGoesOn) {
+TEST_F(DeviceFaultsTest, AnchorUnpluggedOrRebootedComesBackAndTrackingGoesOn) {
     StartSite(kInternalPort);
     // The bring-up alone takes some 13 s (5 s with the master stopped, 7 s of fast sync).
     ASSERT_TRUE(WaitForMorePositions(20, std::chrono::seconds(90)));
@@ -40,7 +51,8 @@ TEST_F(DeviceFaultsTest, AnchorsAndMasterUnpluggedOrRebootedComeBackAndTrackingG
 
     // The Ethernet anchor reboots: a new socket, the power-on state, announces
     // again; the Host gives it a new link and the engine admits it again.
-    const uint16_t old_port = simulator_->GetStatus(kEthernetAnchor).host_port;
+    const std::string old_link = EthernetLinkName();
+    ASSERT_FALSE(old_link.empty());
     ASSERT_TRUE(simulator_->Unplug(kEthernetAnchor));
     ASSERT_TRUE(simulator_->Plug(kEthernetAnchor));
     EXPECT_TRUE(WaitForMorePositions(10)) << "positions went on while the Ethernet anchor rebooted";
@@ -49,11 +61,15 @@ TEST_F(DeviceFaultsTest, AnchorsAndMasterUnpluggedOrRebootedComeBackAndTrackingG
         << "the rebooted device was configured again";
     EXPECT_TRUE(WaitForSolvesWith(kEthernetAnchor, 20))
         << "the Ethernet anchor takes part again after its reboot";
-    printf("Ethernet anchor: host port %u before the reboot, %u after\n", old_port,
-           simulator_->GetStatus(kEthernetAnchor).host_port);
+    EXPECT_NE(EthernetLinkName(), old_link) << "the device announced from its new socket and got a new link";
+    EXPECT_FALSE(EthernetLinkName().empty());
+}
 
-    // The master unplugged and back: the network is brought up again and both
-    // tags are located again.
+// The master unplugged and back: the network is brought up again and both
+// tags are located again.
+TEST_F(DeviceFaultsTest, MasterUnpluggedAndPluggedBackIsBroughtUpAgain) {
+    StartSite(kInternalPort);
+    ASSERT_TRUE(WaitForMorePositions(10, std::chrono::seconds(90)));
     ASSERT_TRUE(simulator_->Unplug(kFaultMaster));
     SpinUntil([] { return false; }, std::chrono::seconds(1));
     ASSERT_TRUE(simulator_->Plug(kFaultMaster));
