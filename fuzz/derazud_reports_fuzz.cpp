@@ -36,14 +36,9 @@
 #include "protocol/reports/derazud_usb_anchor_rpt.h"
 #include "protocol/reports/derazud_usb_tag_rpt.h"
 #include "protocol/reports/derazud_usb_time_transfer.h"
+#include "support/fuzz_check.h"
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 template <typename Record>
 void NoCleanup(Record*) {}

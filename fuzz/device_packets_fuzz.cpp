@@ -53,16 +53,12 @@
 #include "protocol/packets/time_transfer_packet.h"
 #include "protocol/packets/transmit_packet.h"
 #include "protocol/packets/tx_passthrough_data_packet.h"
+#include "support/fuzz_check.h"
 
 namespace {
 
 constexpr uint8_t kGuard = 0xA5;
 constexpr size_t kGuardBytes = 8;
-
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 // Decodes the `size` bytes at `input` and encodes the record again; returns
 // the encoded bytes, aborting on a wrong result or a write past the record.

@@ -12,14 +12,9 @@
 
 #include "base/byte_order.h"
 #include "host/devices/configuration_server.h"
+#include "support/fuzz_check.h"
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 struct Harness {
     Harness() : server("239.255.76.67", 7670, QNetworkInterface()) {

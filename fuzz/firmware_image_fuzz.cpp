@@ -17,6 +17,7 @@
 #include "protocol/firmware/null_firmware_file_state.h"
 #include "protocol/firmware/rezedor_evoderev_edar.h"
 #include "protocol/firmware/unwrapped_firmware_state.h"
+#include "support/fuzz_check.h"
 
 namespace {
 
@@ -30,12 +31,6 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
         size -= static_cast<size_t>(written);
     }
     return true;
-}
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
 }
 
 }  // namespace

@@ -11,16 +11,11 @@
 #include "host/devices/usb_link.h"
 #include "protocol/packets/device_protocol.h"
 #include "protocol/vex/vex_data_types.h"
+#include "support/fuzz_check.h"
 
 namespace {
 
 namespace dp = device_protocol;
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 bool Contains(const uint8_t* data, size_t size, const uint8_t* part, size_t part_size) {
     if (part_size == 0) {

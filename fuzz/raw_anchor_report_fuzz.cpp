@@ -18,6 +18,7 @@
 #include "host/dpu/twr_snoop_engine.h"
 #include "protocol/packets/device_protocol.h"
 #include "protocol/reports/derazud_usb_anchor_rpt.h"
+#include "support/fuzz_check.h"
 
 namespace {
 
@@ -25,12 +26,6 @@ constexpr uint32_t kVendorProduct = 0x01000000;
 
 uint32_t LookUpNetworkId(uint16_t id) {
     return id > 0 && id < 16 ? kVendorProduct | id : 0;
-}
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
 }
 
 // Records are large; one of each for the whole run.

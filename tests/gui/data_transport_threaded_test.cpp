@@ -16,6 +16,7 @@
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_data_types.h"
 #include "support/loopback_streams.h"
+#include "support/stream_settings.h"
 
 namespace {
 
@@ -29,13 +30,6 @@ struct Emitted {
     uint16_t type;
     QThread* thread;
 };
-
-Settings StreamSettings(uint16_t external_port, uint16_t internal_port) {
-    Settings settings;
-    settings.GetHostSettingsReference()->SetOutputSocketSettings(LoopbackStream(external_port));
-    settings.GetHostSettingsReference()->SetInputSocketSettings(LoopbackStream(internal_port));
-    return settings;
-}
 
 // A configuration that the validator would refuse (no network section), with a
 // host value to recognise.

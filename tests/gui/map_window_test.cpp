@@ -15,15 +15,9 @@
 #include "gui/data_transport.h"
 #include "protocol/vex/vex_data_types.h"
 #include "support/loopback_streams.h"
+#include "support/stream_settings.h"
 
 namespace {
-
-Settings StreamSettings(uint16_t external_port, uint16_t internal_port) {
-    Settings settings;
-    settings.GetHostSettingsReference()->SetOutputSocketSettings(LoopbackStream(external_port));
-    settings.GetHostSettingsReference()->SetInputSocketSettings(LoopbackStream(internal_port));
-    return settings;
-}
 
 vex_data_infrastructure_t Node(uint8_t kind, uint32_t serial, int32_t x, int32_t y) {
     vex_data_infrastructure_t node = {};

@@ -11,13 +11,12 @@
 #include "config/settings.h"
 #include "gui/data_transport.h"
 #include "support/loopback_streams.h"
+#include "support/stream_settings.h"
 
 namespace {
 
 TEST(TwrTabTest, PublishesEachDistanceWithItsPairAndCount) {
-    Settings settings;
-    settings.GetHostSettingsReference()->SetOutputSocketSettings(LoopbackStream(44220));
-    settings.GetHostSettingsReference()->SetInputSocketSettings(LoopbackStream(44221));
+    Settings settings = StreamSettings(44220, 44221);
     DataTransport transport(&settings);
     TwrTab tab(&transport);
     DatagramReader external(44220);

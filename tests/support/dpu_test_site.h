@@ -35,6 +35,7 @@
 #include "host/scheduling/rf_scheduler.h"
 #include "host/scheduling/rf_scheduler_settings.h"
 #include "protocol/vex/vex_packet.h"
+#include "support/spin_until.h"
 
 namespace dpu_test_site {
 
@@ -271,19 +272,6 @@ struct SilencedStdout {
     const int saved;
 };
 
-// Runs the calling thread's events until the condition holds or the bound
-// passes.
-inline bool SpinUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds bound = std::chrono::milliseconds(10000)) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using test_support::SpinUntil;
 
 }  // namespace dpu_test_site

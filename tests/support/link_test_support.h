@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QEventLoop>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -15,6 +14,7 @@
 #include "host/devices/node_link.h"
 #include "host/devices/vex_input_publisher.h"
 #include "host/devices/worker_thread.h"
+#include "support/spin_until.h"
 
 namespace link_test {
 
@@ -24,18 +24,15 @@ using namespace std::chrono_literals;
 constexpr auto kWait = 15s;
 constexpr unsigned long kJoinMs = 5000;
 
-// Runs the calling thread's event loop (deferred deletions of finished
-// threads, queued calls) until the condition holds or the bound passes.
+// The bounded wait, which also deletes the thread objects of finished links:
+// processEvents outside a running event loop leaves deferred deletions alone.
 inline bool SpinUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = kWait) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    return true;
+    return test_support::SpinUntil(
+        [&condition] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return condition();
+        },
+        bound);
 }
 
 // Asks the worker to stop and waits for it, bounded; then lets this thread

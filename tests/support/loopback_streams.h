@@ -1,44 +1,17 @@
 #pragma once
 // Helpers for tests that use Vuv streams over loopback multicast.
 
-#include <unistd.h>
-
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QString>
 #include <QUdpSocket>
-#include <chrono>
-#include <functional>
 #include <vector>
 
-#include "base/network_socket_settings.h"
 #include "protocol/vex/vex_packet.h"
+#include "support/process_multicast_group.h"
+#include "support/spin_until.h"
 
-// A group of this process's own, so that the same test run by another
-// process at the same time (another build tree) never sees its datagrams.
-inline QString ProcessMulticastGroup() {
-    const auto pid = static_cast<unsigned>(getpid());
-    return QString("239.255.%1.%2").arg((pid >> 8) & 0xFF).arg(pid & 0xFF);
-}
-
-inline NetworkSocketSettings LoopbackStream(uint16_t port) {
-    return NetworkSocketSettings(ProcessMulticastGroup().toStdString(), port, 1, "lo");
-}
-
-// Runs the calling thread's event loop until the condition holds or the bound
-// passes.
-inline bool SpinUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds bound = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using test_support::SpinUntil;
 
 // Reads the raw datagrams of one stream and decodes them as Vuv packets, so a
 // test sees how many packets and items were sent (a subscriber sees items only).

@@ -72,6 +72,7 @@ constexpr int64_t kRfAnnounceIntervalNs = 100 * kNsPerMs;
 // sync packet's own airtime (131 bytes take 558 network time units).
 constexpr uint32_t kDefaultAnnounceOffset = 600;
 constexpr size_t kTruthBacklog = 100000;
+constexpr size_t kRecordBacklog = 100000;
 constexpr uint32_t kMaxVuvDatagram = 65535;
 
 std::vector<uint8_t> Concat(const uint8_t* head, size_t head_length, const std::vector<uint8_t>& tail) {
@@ -215,6 +216,21 @@ std::vector<sim_truth_t> DeviceSimulator::TakeTruth() {
     std::vector<sim_truth_t> taken(truth_.begin(), truth_.end());
     truth_.clear();
     return taken;
+}
+
+std::vector<sim_record_t> DeviceSimulator::TakeRecords() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<sim_record_t> taken(std::make_move_iterator(records_.begin()),
+                                    std::make_move_iterator(records_.end()));
+    records_.clear();
+    return taken;
+}
+
+void DeviceSimulator::Record(sim_record_t record) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    records_.push_back(std::move(record));
+    while (records_.size() > kRecordBacklog)
+        records_.pop_front();
 }
 
 int64_t DeviceSimulator::NowNs() const {
@@ -404,6 +420,9 @@ void DeviceSimulator::HandleEthernetDatagram(size_t index, const uint8_t* data, 
 
 void DeviceSimulator::HandleSspPayload(size_t index, const uint8_t* payload, size_t length) {
     SimDevice& device = *devices_[index];
+    if (recording_)
+        Record({sim_record_t::Kind::kFromServer, Seconds(NowNs()), device.SerialNumber(),
+                std::vector<uint8_t>(payload, payload + length)});
     const sim_ssp_outcome_t outcome = device.HandleSspPayload(payload, length);
     if (outcome.stop_sync)
         StopSync(index);
@@ -520,6 +539,8 @@ void DeviceSimulator::TransmitSync(size_t master, uint32_t generation, uint32_t 
     rf.insert(rf.end(), device.sync_commands.begin(), device.sync_commands.end());
     device.sync_commands.clear();
     device.sync_command_count = 0;
+    if (recording_)
+        Record({sim_record_t::Kind::kSync, time_s, device.SerialNumber(), rf});
 
     runtime.syncs_sent++;
     if (device.tx_passthrough) {

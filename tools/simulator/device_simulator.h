@@ -65,6 +65,17 @@ struct sim_truth_t {
     uint8_t sequence;
 };
 
+// What a device took from the server over its link, or a master's sync as it
+// went on the air, recorded while recording is on (tests follow the server's
+// frames and what the master carried with them).
+struct sim_record_t {
+    enum class Kind { kFromServer, kSync };
+    Kind kind;
+    double time_s;  // the payload's arrival; the sync's transmission (true time since Start)
+    uint32_t serial_number;
+    std::vector<uint8_t> bytes;  // the SSP payload; the sync packet with its carried commands
+};
+
 class DeviceSimulator {
   public:
     explicit DeviceSimulator(const sim_site_t& site);
@@ -93,6 +104,14 @@ class DeviceSimulator {
     sim_device_status_t GetStatus(uint32_t serial_number) const;
     // The tag transmissions since the last call (at most the latest 100000).
     std::vector<sim_truth_t> TakeTruth();
+    // Recording is off until switched on; while on, every payload a device
+    // takes from the server and every sync a master sends is kept (at most
+    // the latest 100000).
+    void SetRecording(bool on) { recording_ = on; }
+    // The records since the last call, in the order the simulator handled
+    // them (a sync's time is when it was due, which may be a moment before a
+    // payload handled just ahead of it).
+    std::vector<sim_record_t> TakeRecords();
 
   private:
     void Run();
@@ -129,6 +148,7 @@ class DeviceSimulator {
     void TransmitAnnounce(size_t device, double time_s);
     uint32_t SerialOfNetworkId(uint16_t network_id) const;
     void RecordTruth(const sim_truth_t& truth);
+    void Record(sim_record_t record);
     void UpdateStatus(size_t index);
 
     const sim_site_t site_;
@@ -142,8 +162,9 @@ class DeviceSimulator {
     int wake_fd_ = -1;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> recording_{false};
 
-    // Guards requests_, status_ and truth_: taken by callers of the public
+    // Guards requests_, status_, truth_ and records_: taken by callers of the public
     // methods and by the simulator thread, never while waiting for the other.
     mutable std::mutex mutex_;
     std::condition_variable request_done_;
@@ -156,4 +177,5 @@ class DeviceSimulator {
     std::deque<std::shared_ptr<request_t>> requests_;
     std::vector<sim_device_status_t> status_;
     std::deque<sim_truth_t> truth_;
+    std::deque<sim_record_t> records_;
 };

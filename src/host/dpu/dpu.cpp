@@ -109,7 +109,6 @@ Dpu::Dpu(QObject* parent)
       vm_gain_(1.0),
       vm_min_stop_threshold_(0.0),
       vm_rejection_threshold_(0.0),
-      publisher_(nullptr),
       bring_up_depth_(0),
       master_restart_pending_(false),
       config_publication_queued_(false),
@@ -124,8 +123,7 @@ Dpu::~Dpu() {
         std::unique_lock<std::mutex> lock(solve_mutex_);
         solves_idle_.wait(lock, [this] { return running_solves_ == 0; });
     }
-    std::lock_guard<std::mutex> lock(publisher_mutex_);
-    publisher_.reset();
+    publisher_.Reset();
 }
 
 void Dpu::LoadDefaultValues() {
@@ -209,15 +207,11 @@ bool Dpu::LoadCfg() {
 }
 
 void Dpu::AttachPublisher(std::shared_ptr<VexPublisher> publisher) {
-    std::lock_guard<std::mutex> lock(publisher_mutex_);
-    publisher_ = std::move(publisher);
+    publisher_.Attach(std::move(publisher));
 }
 
 void Dpu::DetachPublisher(const VexPublisher* expected) {
-    std::lock_guard<std::mutex> lock(publisher_mutex_);
-    if (publisher_.get() == expected) {
-        publisher_.reset();
-    }
+    publisher_.Detach(expected);
 }
 
 void Dpu::SetEnabledCheck(std::function<bool()> check) {
@@ -229,11 +223,7 @@ bool Dpu::IsHostEnabled() const {
 }
 
 void Dpu::Publish(VexPacket& packet, bool output) {
-    std::shared_ptr<VexPublisher> publisher;
-    {
-        std::lock_guard<std::mutex> lock(publisher_mutex_);
-        publisher = publisher_;
-    }
+    const std::shared_ptr<VexPublisher> publisher = publisher_.Get();
     if (!publisher) {
         return;
     }

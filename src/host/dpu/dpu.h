@@ -22,8 +22,8 @@
 // - sync_mutex_ guards the network-time counter, the commands-pending flag
 //   and the sync-command buffer (receiver thread; the bring-up reads the
 //   counter for its RF-settings time).
-// - publisher_mutex_ guards publisher_ (taken briefly by every publication
-//   to copy the pointer, and to attach or detach).
+// - publisher_ has a lock of its own (taken briefly by every publication to
+//   copy the pointer, and to attach or detach).
 // - solve_mutex_ guards the per-tag solve queues and the count of running
 //   solve tasks; the destructor waits on it until no task runs.
 // - The flags polled across threads are atomics. The registry, the
@@ -296,8 +296,7 @@ class Dpu : public QObject, public ToaReportReceiver {
     // change after it is built, and every response needs the map.
     DwNodeMap anchors_;
 
-    std::mutex publisher_mutex_;
-    std::shared_ptr<VexPublisher> publisher_;
+    VexPublisherSlot publisher_;
     std::function<bool()> enabled_check_;
     BringUpTimings timings_;
 

@@ -813,23 +813,15 @@ double TwrSnoopEngine::GetSignalQualityDiff(ANCHOR_RX_DATA_T reception) {
 }
 
 void TwrSnoopEngine::AttachPublisher(std::shared_ptr<VexPublisher> publisher) {
-    std::lock_guard<std::mutex> lock(publisher_mutex_);
-    publisher_ = std::move(publisher);
+    publisher_.Attach(std::move(publisher));
 }
 
 void TwrSnoopEngine::DetachPublisher(const VexPublisher* expected) {
-    std::lock_guard<std::mutex> lock(publisher_mutex_);
-    if (publisher_.get() == expected) {
-        publisher_.reset();
-    }
+    publisher_.Detach(expected);
 }
 
 bool TwrSnoopEngine::PublishPosition(uint32_t serial, QVector3D position) const {
-    std::shared_ptr<VexPublisher> publisher;
-    {
-        std::lock_guard<std::mutex> lock(publisher_mutex_);
-        publisher = publisher_;
-    }
+    const std::shared_ptr<VexPublisher> publisher = publisher_.Get();
     if (!IsFinite(position) || !publisher) {
         return false;
     }

@@ -183,8 +183,7 @@ class TwrSnoopEngine : public QObject {
     bool has_min_bounds_ = false;
     NodeLookup node_lookup_;
     NetworkIdLookup network_id_lookup_;
-    // Guards publisher_ alone: attached and detached from any thread, copied
-    // out by the thread that publishes.
-    mutable std::mutex publisher_mutex_;
-    std::shared_ptr<VexPublisher> publisher_;
+    // Attached and detached from any thread, copied out by the thread that
+    // publishes.
+    VexPublisherSlot publisher_;
 };

@@ -18,19 +18,13 @@
 #include "protocol/packets/ethernet_announce_packet.h"
 #include "support/device_payloads.h"
 #include "support/link_test_support.h"
+#include "support/process_multicast_group.h"
 #include "support/stdout_capture.h"
 
 namespace {
 
 using namespace link_test;
 using Bytes = std::vector<uint8_t>;
-
-// A group of this process's own, so that the same test run by another
-// process at the same time never reads this one's datagrams.
-std::string ProcessGroup() {
-    const auto pid = static_cast<unsigned>(getpid());
-    return "239.255." + std::to_string((pid >> 8) & 0xFF) + "." + std::to_string(pid & 0xFF);
-}
 
 Bytes Announce(uint32_t serial_number, uint8_t type = 0x11) {
     const ethernet_announce_t announce{type, serial_number, 0x0A01A8C0, 0x8A1D, 7};
@@ -78,7 +72,7 @@ class AnnounceSender {
 class ConfigurationServerTest : public ::testing::Test {
   protected:
     void Start(uint16_t port) {
-        server_ = new ConfigurationServer(QString::fromStdString(ProcessGroup()), port,
+        server_ = new ConfigurationServer(ProcessMulticastGroup(), port,
                                           QNetworkInterface::interfaceFromName("lo"));
         QObject::connect(
             server_, &ConfigurationServer::SignalEthernetAnnounceReceived, server_,
@@ -106,7 +100,7 @@ class ConfigurationServerTest : public ::testing::Test {
 TEST_F(ConfigurationServerTest, EveryValidAnnounceIsReportedWithItsSender) {
     StdoutCapture capture;
     Start(42450);
-    AnnounceSender sender(ProcessGroup(), 42450, 42451);
+    AnnounceSender sender(ProcessMulticastGroup().toStdString(), 42450, 42451);
     // The server joins the group in its own thread: announce until it hears.
     ASSERT_TRUE(SpinUntil([&] {
         sender.Send(Announce(0x0100002A));
@@ -157,7 +151,7 @@ TEST_F(ConfigurationServerTest, EveryValidAnnounceIsReportedWithItsSender) {
 // Straight to the datagram check, in this thread: the outcomes of lengths
 // and types, and a log table that stays bounded however many devices appear.
 TEST_F(ConfigurationServerTest, DatagramChecksAndBoundedLog) {
-    ConfigurationServer server(QString::fromStdString(ProcessGroup()), 42460, QNetworkInterface());
+    ConfigurationServer server(ProcessMulticastGroup(), 42460, QNetworkInterface());
     int reported = 0;
     QObject::connect(&server, &ConfigurationServer::SignalEthernetAnnounceReceived,
                      [&](ethernet_announce_t, QString, quint16) { ++reported; });
@@ -185,7 +179,7 @@ TEST_F(ConfigurationServerTest, DatagramChecksAndBoundedLog) {
 }
 
 TEST_F(ConfigurationServerTest, FirstAnnounceOfADeviceSaysWhetherTheHostWillIgnoreIt) {
-    ConfigurationServer server(QString::fromStdString(ProcessGroup()), 42461, QNetworkInterface());
+    ConfigurationServer server(ProcessMulticastGroup(), 42461, QNetworkInterface());
     server.SetRegistry(test_devices::MakeRegistry());
     int reported = 0;
     QObject::connect(&server, &ConfigurationServer::SignalEthernetAnnounceReceived,

@@ -24,6 +24,7 @@
 #include "simulator/device_simulator.h"
 #include "support/device_payloads.h"
 #include "support/link_test_support.h"
+#include "support/process_multicast_group.h"
 
 namespace {
 
@@ -36,11 +37,6 @@ constexpr uint16_t kConfigPort = 42490;
 constexpr uint16_t kEthernetDevicePort = 42491;
 // About 100 ms of network time.
 constexpr uint32_t kSyncPeriod = 97500;
-
-std::string ProcessGroup() {
-    const auto pid = static_cast<unsigned>(getpid());
-    return "239.255." + std::to_string((pid >> 8) & 0xFF) + "." + std::to_string(pid & 0xFF);
-}
 
 sim_device_t Device(uint32_t serial, SimRole role, SimLinkKind link, Coordinates position) {
     sim_device_t device;
@@ -64,7 +60,7 @@ sim_site_t Site(uint16_t ethernet_port) {
     site.devices.push_back(ethernet);
     site.devices.push_back(Device(kAnchor2, SimRole::kAnchor, SimLinkKind::kNone, {0, 10, 2}));
     site.devices.push_back(Device(kTag1, SimRole::kTag, SimLinkKind::kNone, {5, 5, 1}));
-    site.config_group = ProcessGroup();
+    site.config_group = ProcessMulticastGroup().toStdString();
     site.config_port = kConfigPort;
     site.announce_period_ms = 100;
     return site;
@@ -192,7 +188,7 @@ TEST_F(DeviceLinksIntegrationTest, UsbMasterIsIdentifiedSyncsAndForwardsWhatItHe
 
 TEST_F(DeviceLinksIntegrationTest, EthernetAnchorIsFoundByItsAnnounceAndForwardsTheSyncsItHears) {
     ASSERT_NO_FATAL_FAILURE(StartSimulator(kEthernetDevicePort));
-    auto* server = new ConfigurationServer(QString::fromStdString(ProcessGroup()), kConfigPort,
+    auto* server = new ConfigurationServer(ProcessMulticastGroup(), kConfigPort,
                                            QNetworkInterface::interfaceFromName("lo"));
     QObject::connect(
         server, &ConfigurationServer::SignalEthernetAnnounceReceived, server,

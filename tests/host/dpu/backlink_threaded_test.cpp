@@ -26,27 +26,17 @@
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_data_types.h"
 #include "support/dpu_test_site.h"
+#include "support/process_multicast_group.h"
 #include "support/stdout_capture.h"
 
 namespace {
 
 using namespace dpu_test_site;
 
-// A group of this process's own, so that the same test run by another process
-// at the same time never sees these datagrams.
-std::string ProcessGroup() {
-    const auto pid = static_cast<unsigned>(getpid());
-    return QString("239.255.%1.%2").arg((pid >> 8) & 0xFF).arg(pid & 0xFF).toStdString();
-}
-
-NetworkSocketSettings Loopback(uint16_t port) {
-    return NetworkSocketSettings(ProcessGroup(), port, 1, "lo");
-}
-
 // Counts the items of each type seen on one stream, on its receiver thread.
 class StreamWatcher {
   public:
-    StreamWatcher(uint16_t port, std::vector<uint16_t> types) : connection_(Loopback(port)) {
+    StreamWatcher(uint16_t port, std::vector<uint16_t> types) : connection_(LoopbackStream(port)) {
         for (const uint16_t type : types) {
             connection_.Subscribe(type, [this](uint32_t, uint32_t, const VexDataItem& item) {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -107,7 +97,7 @@ class BacklinkTest : public ::testing::Test {
   protected:
     void Start(uint16_t outputPort, uint16_t inputPort) {
         options_t options;
-        options.group = ProcessGroup();
+        options.group = ProcessMulticastGroup().toStdString();
         options.output_port = outputPort;
         options.input_port = inputPort;
         site_ = Install(options);
@@ -215,7 +205,7 @@ TEST_F(BacklinkTest, ShutdownWhileItemsArriveNeverReachesADeletedEngine) {
     std::atomic<int> sent{0};
     std::thread sender([&stop, &sent] {
         // Sends from its own connection, built in this thread.
-        VexConnection connection(Loopback(43507));
+        VexConnection connection(LoopbackStream(43507));
         for (uint32_t i = 1; !stop; ++i) {
             VexPacket tick = TickPacket(i);
             VexPacket smoothing = SmoothingPacket(i % 50);

@@ -23,22 +23,16 @@
 #include "protocol/packets/set_rf_settings_packet.h"
 #include "protocol/vex/vex_data_types.h"
 #include "support/dpu_test_site.h"
+#include "support/master_frames.h"
 #include "support/stdout_capture.h"
 
 namespace {
 
 using namespace dpu_test_site;
+using namespace master_frames;
 using Bytes = std::vector<uint8_t>;
 using CommandList = Dpu::CommandList;
 using std::chrono::milliseconds;
-
-const Bytes kRxPassthroughOff = {0x11, 0x02, 0x00};
-const Bytes kRxPassthroughOn = {0x11, 0x02, 0x01};
-const Bytes kTxPassthroughOff = {0x11, 0x03, 0x00};
-const Bytes kTxPassthroughOn = {0x11, 0x03, 0x01};
-const Bytes kStopSync = {0x11, 0x06};
-// 48751 = 0xBE6F, fast-sync flag 1, no announcement slot, byte 12 = 1.
-const Bytes kFastStartSync = {0x11, 0x00, 0x00, 0x00, 0xBE, 0x6F, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
 
 Dpu::BringUpTimings ShortTimings() {
     Dpu::BringUpTimings timings;
@@ -79,21 +73,6 @@ VexDataItem DiscoveryItem(uint32_t serial) {
 VexDataItem SmoothingItem(uint16_t source, uint16_t destination, uint32_t factor) {
     const vex_data_smoothing_factor_t request{source, destination, factor};
     return Item(&request, VexType::kSmoothingFactor, sizeof(request));
-}
-
-// The RF settings command of the network's settings with the given time and flag.
-Bytes RfSettingsCommand(uint32_t time, uint8_t flag) {
-    cmd_set_rf_settings_t rf = FlatSettingsInterface(Settings::GlobalSettings()).GetRfSettings();
-    rf.execution_time = time;
-    rf.timed_flag = flag;
-    Bytes bytes(20);
-    CmdSetRfSettings_ToBuff(bytes.data(), &rf);
-    return bytes;
-}
-
-Bytes Concat(Bytes head, const Bytes& tail) {
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
 }
 
 std::vector<Bytes> BytesOf(const std::vector<RecordingLink::frame_t>& frames) {

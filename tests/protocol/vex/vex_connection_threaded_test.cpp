@@ -27,6 +27,8 @@
 #include "base/thread_annotations.h"
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_data_types.h"
+#include "support/process_multicast_group.h"
+#include "support/spin_until.h"
 #include "support/stdout_capture.h"
 
 namespace {
@@ -34,31 +36,10 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kWait = 10s;
-// A group of this process's own: the same test run by another process at the
-// same time (several build trees on one machine) then joins another group, and
-// a receiver bound to its group never sees the other's datagrams.
-QString ProcessGroup() {
-    const auto pid = static_cast<unsigned>(getpid());
-    return QString("239.255.%1.%2").arg((pid >> 8) & 0xFF).arg(pid & 0xFF);
-}
-const QString kGroup = ProcessGroup();
+const QString kGroup = ProcessMulticastGroup();
 
-NetworkSocketSettings Loopback(uint16_t port) {
-    return NetworkSocketSettings(kGroup.toStdString(), port, 1, "lo");
-}
-
-// Runs the calling thread's event loop until the condition holds or the
-// bound passes; the transmitter sends from this loop.
-bool SpinUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = kWait) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+// The transmitter sends from the test thread's event loop, which the wait runs.
+using test_support::SpinUntil;
 
 // Lets the deferred deletions of a destroyed connection (its thread object,
 // its transmitter) run, so that nothing outlives the test.
@@ -131,7 +112,7 @@ VexPacket PacketWith(uint32_t serial, uint16_t type, uint32_t value) {
 TEST(VexConnectionTest, PublishedPacketReachesSubscriberWithSequenceZeroThenOne) {
     // Declared first: callbacks may run until the connection is gone.
     Recorder recorder;
-    VexConnection connection(Loopback(41001));
+    VexConnection connection(LoopbackStream(41001));
     connection.Subscribe(VexType::kPosition, recorder.Callback(1));
 
     VexPacket first = PacketWith(0x01030005, VexType::kPosition, 11);
@@ -157,7 +138,7 @@ TEST(VexConnectionTest, PublishedPacketReachesSubscriberWithSequenceZeroThenOne)
 TEST(VexConnectionTest, CallbacksOfOneTypeFireInSubscriptionOrderOncePerSubscription) {
     // Declared first: callbacks may run until the connection is gone.
     Recorder recorder;
-    VexConnection connection(Loopback(41002));
+    VexConnection connection(LoopbackStream(41002));
     const VexSubscriberCallback twice = recorder.Callback(1);
     connection.Subscribe(VexType::kTick, twice);
     connection.Subscribe(VexType::kTick, recorder.Callback(2));
@@ -180,7 +161,7 @@ TEST(VexConnectionTest, CallbacksOfOneTypeFireInSubscriptionOrderOncePerSubscrip
 TEST(VexConnectionTest, BadDatagramsAreDroppedWithoutCallbackOrMessage) {
     // Declared first: callbacks may run until the connection is gone.
     Recorder recorder;
-    VexConnection connection(Loopback(41003));
+    VexConnection connection(LoopbackStream(41003));
     connection.Subscribe(VexType::kPosition, recorder.Callback(1));
 
     VexPacket good = PacketWith(1, VexType::kPosition, 5);
@@ -212,7 +193,7 @@ TEST(VexConnectionTest, BadDatagramsAreDroppedWithoutCallbackOrMessage) {
 }
 
 TEST(VexConnectionTest, DestroyingAConnectionWaitsForARunningCallback) {
-    auto connection = std::make_unique<VexConnection>(Loopback(41004));
+    auto connection = std::make_unique<VexConnection>(LoopbackStream(41004));
     Gate gate;
     std::atomic<bool> entered{false};
     std::atomic<bool> returned{false};
@@ -258,7 +239,7 @@ TEST(VexConnectionTest, ConcurrentPublishersNeverShareASequenceNumberAndLoseNoth
     std::set<uint32_t> sequences;
     std::set<uint32_t> values;
     uint32_t received = 0;
-    VexConnection connection(Loopback(41005));
+    VexConnection connection(LoopbackStream(41005));
     connection.Subscribe(VexType::kPosition, [&](uint32_t, uint32_t sequence, const VexDataItem& item) {
         std::lock_guard<std::mutex> lock(mutex);
         sequences.insert(sequence);
@@ -306,7 +287,7 @@ TEST(VexConnectionTest, ConcurrentPublishersNeverShareASequenceNumberAndLoseNoth
 TEST(VexConnectionTest, RetargetingRestartsTheNumberingAndMovesTheStream) {
     // Declared first: callbacks may run until the connection is gone.
     Recorder recorder;
-    VexConnection connection(Loopback(41006));
+    VexConnection connection(LoopbackStream(41006));
     connection.Subscribe(VexType::kPosition, recorder.Callback(1));
     VexPacket packet = PacketWith(3, VexType::kPosition, 1);
     connection.Publish(packet);
@@ -315,7 +296,7 @@ TEST(VexConnectionTest, RetargetingRestartsTheNumberingAndMovesTheStream) {
     ASSERT_TRUE(SpinUntil([&] { return recorder.Count() >= 2; }));
 
     StdoutCapture capture;
-    connection.UpdateSocket(Loopback(41007));
+    connection.UpdateSocket(LoopbackStream(41007));
     connection.Publish(packet);
     EXPECT_EQ(packet.GetSequence(), 0u);
 
@@ -335,7 +316,7 @@ TEST(VexConnectionTest, RetargetingRestartsTheNumberingAndMovesTheStream) {
 
 TEST(VexConnectionTest, ConstructionBindsAndJoinsWithItsMessages) {
     StdoutCapture capture;
-    { VexConnection connection(Loopback(41008)); }
+    { VexConnection connection(LoopbackStream(41008)); }
     const std::string printed = capture.Stop();
     EXPECT_EQ(printed.find("Input socket successfully bound\n"), 0u) << printed;
     EXPECT_EQ(printed.find("Error"), std::string::npos) << printed;
@@ -362,7 +343,7 @@ TEST(VexConnectionTest, BindAndJoinFailuresArePrintedAndTheConnectionCarriesOn) 
 }
 
 TEST(VexConnectionTest, QueuedSignalTypesAreRegistered) {
-    VexConnection connection(Loopback(41012));
+    VexConnection connection(LoopbackStream(41012));
     EXPECT_NE(QMetaType::type("uint16_t"), 0);
     EXPECT_NE(QMetaType::type("QNetworkInterface"), 0);
     EXPECT_EQ(QMetaType::type("vex_data_position_t"), qMetaTypeId<vex_data_position_t>());
@@ -384,7 +365,7 @@ TEST(VexConnectionTest, ConnectionOfAWorkerThreadLeavesNothingBehindWhenThatThre
     QMetaObject::invokeMethod(
         &context,
         [] {
-            { VexConnection connection(Loopback(42001)); }
+            { VexConnection connection(LoopbackStream(42001)); }
             QThread::currentThread()->quit();
             done = true;
         },

@@ -21,6 +21,7 @@
 #include "protocol/vex/vex_packet.h"
 #include "server_side.h"
 #include "simulator/device_simulator.h"
+#include "support/spin_until.h"
 
 namespace {
 
@@ -166,10 +167,86 @@ TEST_F(SimulatorLinkTest, MasterSendsSyncsWithTheStartedPeriodOnItsClockUntilSto
     }
     port.Send({0x11, 0x06});
     ASSERT_TRUE(port.WaitFor([](const Payload& p) { return IsType(p, 0x12, 0x06); }, nullptr));
-    const auto deadline = std::chrono::steady_clock::now() + kBound;
-    while (simulator_->GetStatus(kMaster).syncing && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    test_support::SpinUntil([this] { return !simulator_->GetStatus(kMaster).syncing; }, kBound);
     EXPECT_FALSE(simulator_->GetStatus(kMaster).syncing);
+}
+
+// The recording: nothing before it is switched on; then every payload the
+// devices take, in arrival order with their devices, and every sync the master
+// sends, with the commands it carried, at its transmission time.
+TEST_F(SimulatorLinkTest, RecordingKeepsThePayloadsTakenAndTheSyncsSentInOrder) {
+    PtyServerSide master;
+    PtyServerSide anchor;
+    ASSERT_TRUE(master.Open(site_.devices[0].usb_path));
+    ASSERT_TRUE(anchor.Open(site_.devices[1].usb_path));
+    anchor.Send({0x11, 0x02, 0x01});
+    ASSERT_TRUE(anchor.WaitFor([](const Payload& p) { return IsType(p, 0x12, 0x02); }, nullptr));
+    EXPECT_TRUE(simulator_->TakeRecords().empty());
+
+    simulator_->SetRecording(true);
+    const double before = simulator_->Now();
+    const Payload setCommands = {0x11, 0x04, 0x00, 0x04, 0x01, 0x13, 0x04, 0x00, 0x07};
+    master.Send({0x11, 0x03, 0x01});
+    master.Send(StartSync(48751));
+    ASSERT_TRUE(master.WaitFor([](const Payload& p) { return IsType(p, 0x12, 0x00); }, nullptr));
+    anchor.Send({0x11, 0x02, 0x00});
+    ASSERT_TRUE(anchor.WaitFor([](const Payload& p) { return IsType(p, 0x12, 0x02); }, nullptr));
+    master.Send(setCommands);
+    // Two syncs after the set: the first carries the command, the second nothing.
+    std::vector<sim_record_t> records;
+    const auto deadline = std::chrono::steady_clock::now() + kBound;
+    size_t syncsAfterSet = 0;
+    while (syncsAfterSet < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (auto& record : simulator_->TakeRecords())
+            records.push_back(std::move(record));
+        syncsAfterSet = 0;
+        bool setSeen = false;
+        for (const auto& record : records) {
+            setSeen = setSeen || record.bytes == setCommands;
+            syncsAfterSet += setSeen && record.kind == sim_record_t::Kind::kSync ? 1 : 0;
+        }
+    }
+    simulator_->SetRecording(false);
+
+    std::vector<std::pair<uint32_t, Payload>> taken;
+    std::vector<const sim_record_t*> syncs;
+    double last = before;
+    for (const auto& record : records) {
+        EXPECT_GE(record.time_s, before);
+        if (record.kind == sim_record_t::Kind::kFromServer) {
+            EXPECT_GE(record.time_s, last) << "payloads in arrival order";
+            last = record.time_s;
+            taken.emplace_back(record.serial_number, record.bytes);
+        } else {
+            EXPECT_EQ(record.serial_number, kMaster);
+            syncs.push_back(&record);
+        }
+    }
+    const std::vector<std::pair<uint32_t, Payload>> expected = {
+        {kMaster, {0x11, 0x03, 0x01}},
+        {kMaster, StartSync(48751)},
+        {kWiredAnchor, {0x11, 0x02, 0x00}},
+        {kMaster, setCommands},
+    };
+    EXPECT_EQ(taken, expected);
+    ASSERT_EQ(syncsAfterSet, 2u);
+    int carrying = 0;
+    for (size_t k = 0; k < syncs.size(); ++k) {
+        packet_sync_t sync;
+        PacketSync_FromBuff(syncs[k]->bytes.data(), &sync);
+        EXPECT_EQ(sync.network_time, k * 48751u);
+        if (k > 0) {
+            EXPECT_GT(syncs[k]->time_s, syncs[k - 1]->time_s);
+        }
+        const Payload carried(syncs[k]->bytes.begin() + dp::kPacketSyncSize, syncs[k]->bytes.end());
+        if (!carried.empty()) {
+            ++carrying;
+            EXPECT_EQ(carried, Payload(setCommands.begin() + 5, setCommands.end()));
+            EXPECT_EQ(sync.byte_24, 1);
+        }
+    }
+    EXPECT_EQ(carrying, 1);
 }
 
 TEST_F(SimulatorLinkTest, UnpluggedDeviceVanishesAndComesBackUnderTheSameNameOnANewTerminal) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "protocol/ssp/ssp_protocol.h"
+#include "support/process_multicast_group.h"
 
 using Payload = std::vector<uint8_t>;
 
@@ -28,10 +29,9 @@ inline std::string ProcessUnique(const std::string& stem) {
     return stem + "-" + std::to_string(getpid());
 }
 
-// A multicast group of this process's own on the loopback interface.
+// The process's own multicast group, as the simulator's site records name it.
 inline std::string ProcessGroup() {
-    const auto pid = static_cast<unsigned>(getpid());
-    return "239.255." + std::to_string((pid >> 8) & 0xFF) + "." + std::to_string(pid & 0xFF);
+    return ProcessMulticastGroup().toStdString();
 }
 
 // Framing both ways and a queue of received payloads, over any byte transport.

@@ -19,6 +19,7 @@
 
 #include "config/flat_settings_interface.h"
 #include "config/settings.h"
+#include "engine_setup.h"
 #include "host/devices/configuration_server.h"
 #include "host/devices/ethernet_link.h"
 #include "host/devices/node_manager.h"
@@ -32,6 +33,7 @@
 #include "protocol/vex/vex_data_types.h"
 #include "server_side.h"
 #include "simulator/device_simulator.h"
+#include "support/spin_until.h"
 
 namespace {
 
@@ -79,30 +81,9 @@ sim_site_t Site(Settings* settings) {
     site.announce_period_ms = 200;
     ApplySimSiteToSettings(site, settings);
     HostSettings* host = settings->GetHostSettingsReference();
-    host->SetInputSocketSettings(NetworkSocketSettings(ProcessGroup(), kInternalPort, 1, "lo"));
-    host->SetOutputSocketSettings(NetworkSocketSettings(ProcessGroup(), kExternalPort, 1, "lo"));
+    host->SetInputSocketSettings(LoopbackStream(kInternalPort));
+    host->SetOutputSocketSettings(LoopbackStream(kExternalPort));
     return site;
-}
-
-// The scheduler with the host's fixed reservations: the master's sync, the
-// announcements, each wireless anchor's report from the end, the rest.
-std::shared_ptr<RfScheduler> Scheduler(const RfSchedulerSettings& budget, uint32_t master) {
-    auto scheduler = std::make_shared<RfScheduler>(20.0);
-    const uint32_t cycle = budget.GetLocationCycle();
-    scheduler->UpdateSyncPeriod(cycle);
-    scheduler->RequestTimeSlot(master, budget.GetSlottime(RfSchedulerSettings::kSlotSync), cycle);
-    scheduler->RequestTimeSlot(RfScheduler::kAnnouncementOwner,
-                               budget.GetSlottime(RfSchedulerSettings::kSlotAnnouncement), cycle);
-    const auto anchors = FlatSettingsInterface(Settings::GlobalSettings()).GetAnchorList();
-    for (auto anchor = anchors.rbegin(); anchor != anchors.rend(); ++anchor) {
-        if (anchor->GetEnabled() && anchor->IsWireless())
-            scheduler->RequestTimeSlot_FromEnd(
-                anchor->GetSerialNumber(), budget.GetSlottime(RfSchedulerSettings::kSlotAnchorReport), cycle);
-    }
-    if (budget.GetSlottime(RfSchedulerSettings::kSlotRemainder) != 0)
-        scheduler->RequestTimeSlot(RfScheduler::kRemainderOwner,
-                                   budget.GetSlottime(RfSchedulerSettings::kSlotRemainder), cycle);
-    return scheduler;
 }
 
 // A tag's solved positions so far: those of distinct transmissions (every
@@ -160,11 +141,9 @@ double Median(std::vector<double> values) {
 // Waits, running this thread's events (the engine's bring-up runs here), until
 // both tags have `count` positions published or the bound passes.
 void WaitForPositions(size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-    while ((PositionCount(kStandingTag) < count || PositionCount(kCirclingTag) < count) &&
-           std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
+    test_support::SpinUntil(
+        [count] { return PositionCount(kStandingTag) >= count && PositionCount(kCirclingTag) >= count; },
+        std::chrono::seconds(90));
 }
 
 class SimulatorServerTest : public ::testing::Test {
@@ -185,8 +164,7 @@ class SimulatorServerTest : public ::testing::Test {
         simulator_ = std::make_unique<DeviceSimulator>(site_);
         std::string error;
         ASSERT_TRUE(simulator_->Start(&error)) << error;
-        external_ =
-            std::make_unique<VexConnection>(NetworkSocketSettings(ProcessGroup(), kExternalPort, 1, "lo"));
+        external_ = std::make_unique<VexConnection>(LoopbackStream(kExternalPort));
         external_->Subscribe(VexType::kToaAnchor, [](uint32_t, uint32_t, const VexDataItem& item) {
             vex_data_toa_anchor_t anchor;
             if (VexData_Read(item, &anchor)) {
@@ -202,22 +180,10 @@ class SimulatorServerTest : public ::testing::Test {
             }
         });
 
-        const RfSchedulerSettings budget(Settings::GlobalSettings());
-        ASSERT_EQ(budget.GetStatus(), 0);
-        auto scheduler = Scheduler(budget, master_);
-        nodes_ = std::make_shared<NodeManager>();
-        nodes_->Init(Settings::GlobalSettings(),
-                     static_cast<uint32_t>(budget.GetLocationCycle() * 0.0010256));
-        dpu_ = new Dpu();
-        backlink_ = new Backlink(dpu_);
-        backlink_thread_ = WorkerThread::Create(backlink_, &Backlink::Run, &Backlink::QuitThreadSignal,
-                                                &Backlink::Shutdown, QString("Backlink"));
-        auto* link = new UsbLink();
-        ASSERT_TRUE(link->Init(nodes_, backlink_->GetStreams(),
-                               QString::fromStdString(site_.Find(master_)->usb_path)));
-        ASSERT_TRUE(dpu_->Init({QPointer<NodeLink>(link)}, nodes_, scheduler, budget));
-        link_thread_ = WorkerThread::Create<NodeLink>(link, &NodeLink::Run, &NodeLink::QuitThread,
-                                                      &NodeLink::Shutdown, QString("UsbLink"));
+        ASSERT_TRUE(engine_.Start(master_, site_.Find(master_)->usb_path));
+        nodes_ = engine_.nodes;
+        dpu_ = engine_.dpu;
+        backlink_ = engine_.backlink;
 
         // The host's part for Ethernet devices: a link for the configured device that
         // announces itself, bound to the Internal stream, brought into the network.
@@ -231,8 +197,6 @@ class SimulatorServerTest : public ::testing::Test {
                              if (announce.serial_number == kEthernetAnchor && ethernet_thread_.IsEmpty())
                                  LinkEthernetDevice(announce, address, port);
                          });
-        backlink_thread_.Start();
-        link_thread_.Start();
         server_thread_.Start();
     }
 
@@ -251,12 +215,11 @@ class SimulatorServerTest : public ::testing::Test {
     }
 
     void TearDown() override {
-        for (const WorkerThread* thread :
-             {&server_thread_, &ethernet_thread_, &link_thread_, &backlink_thread_}) {
+        for (const WorkerThread* thread : {&server_thread_, &ethernet_thread_}) {
             thread->RequestStop();
             EXPECT_TRUE(thread->Join(5000));
         }
-        delete dpu_;
+        EXPECT_TRUE(engine_.Stop());
         if (external_)
             external_->ClearSubscriptions();
         if (simulator_)
@@ -279,12 +242,11 @@ class SimulatorServerTest : public ::testing::Test {
     uint32_t master_ = 0;
     std::unique_ptr<DeviceSimulator> simulator_;
     std::unique_ptr<VexConnection> external_;
+    engine_under_test_t engine_;
     std::shared_ptr<NodeManager> nodes_;
     Dpu* dpu_ = nullptr;
     Backlink* backlink_ = nullptr;
     QObject host_;
-    WorkerThread backlink_thread_;
-    WorkerThread link_thread_;
     WorkerThread server_thread_;
     WorkerThread ethernet_thread_;
 };
