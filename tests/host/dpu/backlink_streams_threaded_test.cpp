@@ -38,8 +38,10 @@ class TickCollector {
             if (item.GetDataSize() < sizeof(tick))
                 return;
             std::memcpy(&tick, item.GetData(), sizeof(tick));
+            // A packed field: copied out before a reference is bound to it.
+            const uint32_t network_time = tick.network_time;
             std::lock_guard<std::mutex> lock(mutex_);
-            seen_.insert(tick.network_time);
+            seen_.insert(network_time);
             changed_.notify_all();
         });
     }
