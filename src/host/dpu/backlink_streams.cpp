@@ -31,9 +31,10 @@ class SenderWorkEvent : public QEvent {
 class SenderContext : public QObject {
   public:
     bool event(QEvent* event) override {
+        // Before the event is read at all: its type too was written by the poster.
+        AnnotateTakeOver(event);
         if (event->type() != SenderWorkEvent::Kind())
             return QObject::event(event);
-        AnnotateTakeOver(event);
         static_cast<SenderWorkEvent*>(event)->Run();
         return true;
     }
