@@ -64,7 +64,7 @@ double HorizontalRms(const site_t& site) {
     if (!simulator)
         return 1e9;
     Listener listener(site.stream_port, kSkippedPositions);
-    ChildProcess server(kServer, {"--host-only", "-c", files.ConfigPath()}, MergedOutput());
+    ChildProcess server(kServer, {"--host-only", "-c", files.ConfigPath()}, files.ChildOptions());
     const bool judged = listener.WaitForJudged(site, kJudgedPositions, 90s);
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Finish(), 0) << server.Output();

@@ -99,7 +99,7 @@ class ServerProcessTest : public ::testing::Test {
 
 TEST_F(ServerProcessTest, EveryTagIsLocatedThroughEveryKindOfLinkUntilSigterm) {
     Listener listener(site_.stream_port, kSkippedPositions);
-    ChildProcess server(kServer, {"--host-only", "-c", files_.ConfigPath()}, MergedOutput());
+    ChildProcess server(kServer, {"--host-only", "-c", files_.ConfigPath()}, files_.ChildOptions());
     ASSERT_TRUE(server.Started());
 
     const bool located = listener.WaitForJudged(site_, kJudgedPositions, 90s);
@@ -134,7 +134,7 @@ TEST_F(ServerProcessTest, EveryTagIsLocatedThroughEveryKindOfLinkUntilSigterm) {
 
 TEST_F(ServerProcessTest, QuitTimerEndsARunDuringTheBringUp) {
     ChildProcess server(kServer, {"--host-only", "--time", "8", "--config", files_.ConfigPath()},
-                        MergedOutput());
+                        files_.ChildOptions());
     ASSERT_TRUE(server.Started());
     EXPECT_EQ(server.Finish(60s), 0) << server.Output();
     // By then the master has been stopped, set up and started on the fast sync.

@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -24,11 +25,17 @@
 #include <vector>
 
 #include "base/serial_number.h"
+#include "base/thread_annotations.h"
 #include "position_report/position_report.h"
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_data_types.h"
 #include "support/child_process.h"
 #include "support/loopback_streams.h"
+
+#ifdef VORAV_THREAD_SANITIZER
+// The test mains' suppressions of Qt's internals (support/sanitizer_options.h).
+extern "C" const char* __tsan_default_suppressions();
+#endif
 
 namespace e2e {
 
@@ -89,12 +96,6 @@ inline bool WriteFile(const QString& path, const QByteArray& text) {
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
 
-inline ChildProcess::Options MergedOutput() {
-    ChildProcess::Options options;
-    options.merge_stderr = true;
-    return options;
-}
-
 // The texts a sanitizer report starts with; children inherit the sanitizer
 // options of the test's environment.
 inline bool HasSanitizerReport(const std::string& output) {
@@ -115,6 +116,13 @@ class SiteFiles {
         }
         site_ = site;
         master_port_ = directory_.filePath("master").toStdString();
+#ifdef VORAV_THREAD_SANITIZER
+        suppressions_path_ = directory_.filePath("tsan.supp").toStdString();
+        if (!WriteFile(QString::fromStdString(suppressions_path_), __tsan_default_suppressions())) {
+            *error = "cannot write the sanitizer suppressions";
+            return false;
+        }
+#endif
         if (!WriteBaseConfig() || !WriteSite()) {
             *error = "cannot write the site files";
             return false;
@@ -123,7 +131,7 @@ class SiteFiles {
         // the site: the linked anchors "wired", the USB paths serial ports.
         config_path_ = directory_.filePath("server.cfg").toStdString();
         ChildProcess writer(kSimulator, {"--site", site_path_, "--write-config", config_path_},
-                            MergedOutput());
+                            ChildOptions());
         if (writer.Finish() != 0) {
             *error = writer.Output();
             return false;
@@ -137,7 +145,7 @@ class SiteFiles {
     std::unique_ptr<ChildProcess> StartSimulator(std::string* error) const {
         auto simulator = std::make_unique<ChildProcess>(
             kSimulator, std::vector<std::string>{"--site", site_path_, "--config", config_path_},
-            MergedOutput());
+            ChildOptions());
         if (!simulator->WaitForOutput("vorav-device-sim: running") ||
             access(master_port_.c_str(), F_OK) != 0) {
             *error = simulator->Output();
@@ -146,9 +154,29 @@ class SiteFiles {
         return simulator;
     }
 
-    const std::string& ConfigPath() const { return config_path_; }
+    // How the server and the simulator run: their stderr (where the
+    // sanitizers report) read with their stdout; under ThreadSanitizer with
+    // the suppressions of Qt's internals that the test mains carry and the
+    // programs' own mains do not.
+    ChildProcess::Options ChildOptions() const {
+        ChildProcess::Options options;
+        options.merge_stderr = true;
+#ifdef VORAV_THREAD_SANITIZER
+        const char* inherited = std::getenv("TSAN_OPTIONS");
+        options.environment_changes.push_back(
+            std::string("TSAN_OPTIONS=") + (inherited ? inherited : "") +
+            ":ignore_noninstrumented_modules=1:suppressions=" + suppressions_path_);
+#endif
+        return options;
+    }
+
+    const std::string& ConfigPath() const {
+        return config_path_;
+    }
     // The server's configuration as written, before any run.
-    const QByteArray& ConfigText() const { return config_text_; }
+    const QByteArray& ConfigText() const {
+        return config_text_;
+    }
 
   private:
     static QJsonObject Tag(uint32_t serial) {
@@ -239,6 +267,7 @@ class SiteFiles {
     QTemporaryDir directory_;
     site_t site_;
     std::string master_port_;
+    std::string suppressions_path_;
     std::string site_path_;
     std::string config_path_;
     QByteArray config_text_;

@@ -1,46 +1,8 @@
 #include "host/dpu/backlink_streams.h"
 
-#include <QCoreApplication>
-#include <QEvent>
-#include <future>
+#include <QMetaObject>
 #include <mutex>
 #include <utility>
-
-#include "base/thread_annotations.h"
-
-namespace {
-
-// One piece of work for the sender thread. Posted as an event of our own
-// rather than a queued functor: the event is filled in here before it is
-// posted, so the hand-over can be annotated (ThreadSanitizer cannot see the
-// one inside Qt, which fills a queued functor in within the posting call).
-class SenderWorkEvent : public QEvent {
-  public:
-    static QEvent::Type Kind() {
-        static const QEvent::Type kind = static_cast<QEvent::Type>(QEvent::registerEventType());
-        return kind;
-    }
-    explicit SenderWorkEvent(std::function<void()> work) : QEvent(Kind()), work_(std::move(work)) {}
-    void Run() { work_(); }
-
-  private:
-    std::function<void()> work_;
-};
-
-// Lives in the sender thread and runs the work posted to it.
-class SenderContext : public QObject {
-  public:
-    bool event(QEvent* event) override {
-        // Before the event is read at all: its type too was written by the poster.
-        AnnotateTakeOver(event);
-        if (event->type() != SenderWorkEvent::Kind())
-            return QObject::event(event);
-        static_cast<SenderWorkEvent*>(event)->Run();
-        return true;
-    }
-};
-
-}  // namespace
 
 BacklinkStreams::BacklinkStreams(const NetworkSocketSettings& output, const NetworkSocketSettings& input)
     : sender_context_(new SenderContext()) {
@@ -60,20 +22,30 @@ BacklinkStreams::~BacklinkStreams() {
 }
 
 void BacklinkStreams::RunInSenderThread(const std::function<void()>& work) {
-    if (sender_context_ == nullptr || !sender_thread_.isRunning()) {
-        return;
+    if (sender_context_ != nullptr && sender_thread_.isRunning()) {
+        sender_context_->Run(work);
     }
-    // Waited for with a standard promise rather than a blocking queued call:
-    // ThreadSanitizer sees the hand-over through it, not through Qt's
-    // semaphore.
-    std::promise<void> done;
-    auto* event = new SenderWorkEvent([&work, &done] {
-        work();
-        done.set_value();
-    });
-    AnnotateHandOver(event);
-    QCoreApplication::postEvent(sender_context_, event);
-    done.get_future().wait();
+}
+
+void SenderContext::Run(const std::function<void()>& work) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    pending_ = &work;
+    done_ = false;
+    QMetaObject::invokeMethod(this, "RunPending", Qt::QueuedConnection);
+    finished_.wait(lock, [this] { return done_; });
+}
+
+void SenderContext::RunPending() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::function<void()>* work = pending_;
+    pending_ = nullptr;
+    lock.unlock();
+    if (work != nullptr) {
+        (*work)();
+    }
+    lock.lock();
+    done_ = true;
+    finished_.notify_all();
 }
 
 void BacklinkStreams::PublishOutputVex(VexPacket& packet) {

@@ -13,7 +13,9 @@
 // quit-time stop, the Internal stream would go silent exactly while the engine
 // waits for the master's acknowledgements on it.
 
+#include <QObject>
 #include <QThread>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,6 +27,28 @@
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_packet.h"
 #include "protocol/vex/vex_receiver.h"
+
+// Runs work handed to it from another thread in its own thread, one piece at
+// a time, and lets the caller wait for it. The request travels as a queued
+// call by name, and the work and its completion under mutex_: ThreadSanitizer
+// sees the hand-over through the standard mutex, not through Qt's event queue.
+class SenderContext : public QObject {
+    Q_OBJECT
+
+  public:
+    // From a thread other than the context's, whose event loop runs.
+    void Run(const std::function<void()>& work);
+
+  private slots:
+    void RunPending();
+
+  private:
+    // Guards pending_ and done_: the caller of Run and the context's thread.
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    const std::function<void()>* pending_ = nullptr;
+    bool done_ = false;
+};
 
 class BacklinkStreams : public VexPublisher {
   public:
@@ -56,9 +80,9 @@ class BacklinkStreams : public VexPublisher {
     // The transmitters' thread; its event loop only sends and rebuilds
     // sockets, so it never blocks for long. Ended by Close.
     QThread sender_thread_;
-    // Lives in sender_thread_: the target of the work handed to it. Deleted
-    // by Close once the thread has ended.
-    QObject* sender_context_;
+    // Lives in sender_thread_: runs the work handed to it. Deleted by Close
+    // once the thread has ended.
+    SenderContext* sender_context_;
     // Serialises Close (the Backlink's thread, and whichever thread drops the
     // last reference); also guards sender_context_ from then on.
     std::mutex close_mutex_;

@@ -38,10 +38,10 @@ class TickCollector {
             if (item.GetDataSize() < sizeof(tick))
                 return;
             std::memcpy(&tick, item.GetData(), sizeof(tick));
-            // A packed field: copied out before a reference is bound to it.
-            const uint32_t network_time = tick.network_time;
+            // Copied out: the record is packed, a reference to its field unaligned.
+            const uint32_t value = tick.network_time;
             std::lock_guard<std::mutex> lock(mutex_);
-            seen_.insert(network_time);
+            seen_.insert(value);
             changed_.notify_all();
         });
     }
