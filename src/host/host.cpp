@@ -297,6 +297,13 @@ void Host::CancelDelayedStart() {
         Qt::QueuedConnection);
 }
 
+void Host::RunQuitStop() {
+    Shutdown();
+    std::lock_guard<std::mutex> lock(quit_stop_mutex_);
+    quit_stop_finished_ = true;
+    quit_stop_done_.notify_all();
+}
+
 void Host::Shutdown() {
     QThread* own_thread = thread();
     if (own_thread != QThread::currentThread() && own_thread->isRunning()) {
@@ -304,30 +311,20 @@ void Host::Shutdown() {
         // like every stop after start-up, so that what the Host made there
         // (the location engine of a restart with its timers) is not torn down
         // under that thread's running event loop. Blocking, so the host is
-        // stopped when aboutToQuit() returns. The wait is on a standard mutex
-        // rather than a blocking queued call: the blocking call reads the
-        // caller's stack after the slot returns, and ThreadSanitizer cannot see
-        // Qt's semaphore that orders it.
-        struct stop_done_t {
-            std::mutex mutex;
-            std::condition_variable done;
-            bool finished = false;
-        };
-        auto stop = std::make_shared<stop_done_t>();
-        QMetaObject::invokeMethod(
-            this,
-            [this, stop] {
-                Shutdown();
-                std::lock_guard<std::mutex> lock(stop->mutex);
-                stop->finished = true;
-                stop->done.notify_all();
-            },
-            Qt::QueuedConnection);
-        std::unique_lock<std::mutex> lock(stop->mutex);
+        // stopped when aboutToQuit() returns. The call is queued by name and
+        // waited for on a standard mutex rather than made as a blocking queued
+        // call: ThreadSanitizer cannot see the order Qt's semaphore gives the
+        // blocking call, nor the event queue that carries a functor.
+        {
+            std::lock_guard<std::mutex> lock(quit_stop_mutex_);
+            quit_stop_finished_ = false;
+        }
+        QMetaObject::invokeMethod(this, "RunQuitStop", Qt::QueuedConnection);
+        std::unique_lock<std::mutex> lock(quit_stop_mutex_);
         // A host thread that ends without running the stop cannot finish it:
         // stop waiting then instead of waiting for ever.
-        while (!stop->finished && own_thread->isRunning())
-            stop->done.wait_for(lock, std::chrono::milliseconds(100));
+        while (!quit_stop_finished_ && own_thread->isRunning())
+            quit_stop_done_.wait_for(lock, std::chrono::milliseconds(100));
         return;
     }
     if (HoldsMutexInThisThread()) {

@@ -30,7 +30,9 @@
 #include <QTimer>
 #include <QVector>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -102,8 +104,20 @@ class Host : public QObject {
     void SignalHostShutdown();
     void SignalRunHost();
 
+  private slots:
+    // The quit-time stop asked for from the main thread, run in the host's
+    // thread; says it has finished through quit_stop_done_.
+    void RunQuitStop();
+
   private:
     explicit Host(QObject* parent = nullptr);
+
+    // The main thread waits on these (standard, so ThreadSanitizer sees the
+    // order) for RunQuitStop to finish in the host's thread. quit_stop_finished_
+    // is guarded by quit_stop_mutex_.
+    std::mutex quit_stop_mutex_;
+    std::condition_variable quit_stop_done_;
+    bool quit_stop_finished_ = false;
 
     class HostLock;
     // True while this thread holds mutex_. A slot then runs inside a stop's
