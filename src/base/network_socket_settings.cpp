@@ -1,5 +1,7 @@
 #include "base/network_socket_settings.h"
 
+#include <sys/socket.h>
+
 #include <cstdio>
 
 NetworkSocketSettings::NetworkSocketSettings(const std::string& address, uint16_t port, uint16_t ttl,
@@ -15,4 +17,9 @@ bool NetworkSocketSettings::operator==(const NetworkSocketSettings& other) const
 void NetworkSocketSettings::Print() const {
     printf("udpm://%s:%hu?ttl=%hu on <%s>\n", address_.c_str(), port_, ttl_, network_iface_.c_str());
     fflush(stdout);
+}
+
+bool RequestSocketReceiveBuffer(int descriptor) {
+    const int bytes = kSocketReceiveBufferBytes;
+    return descriptor >= 0 && setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)) == 0;
 }

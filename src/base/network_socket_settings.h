@@ -12,6 +12,19 @@ constexpr uint16_t kDefaultStreamTtl = 1;
 constexpr const char* kDefaultStreamInterface = "lo";
 constexpr uint16_t kDeviceConfigStreamPort = 7670;
 
+// The receive buffer asked of the system for every socket that takes device
+// or Vuv datagrams (the system caps it at net.core.rmem_max). The default,
+// about 200 KB, holds only a few hundred small datagrams: about 10 ms of an
+// Internal stream that ten devices feed at 2000 payloads a second each, less
+// than a reading thread may be kept from running on a busy machine. This
+// holds some thousands.
+constexpr int kSocketReceiveBufferBytes = 4 * 1024 * 1024;
+
+// Asks for that buffer on a socket; false when the system refused (its
+// default then stays, with which the socket still works). Set it after each
+// bind: a re-bind may make a new descriptor.
+bool RequestSocketReceiveBuffer(int descriptor);
+
 class NetworkSocketSettings {
   public:
     NetworkSocketSettings(const std::string& address, uint16_t port, uint16_t ttl,

@@ -7,7 +7,10 @@
 #include <QtDebug>
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 
 #include "base/thread_annotations.h"
 #include "config/flat_settings_interface.h"
@@ -301,8 +304,30 @@ void Host::Shutdown() {
         // like every stop after start-up, so that what the Host made there
         // (the location engine of a restart with its timers) is not torn down
         // under that thread's running event loop. Blocking, so the host is
-        // stopped when aboutToQuit() returns.
-        QMetaObject::invokeMethod(this, &Host::Shutdown, Qt::BlockingQueuedConnection);
+        // stopped when aboutToQuit() returns. The wait is on a standard mutex
+        // rather than a blocking queued call: the blocking call reads the
+        // caller's stack after the slot returns, and ThreadSanitizer cannot see
+        // Qt's semaphore that orders it.
+        struct stop_done_t {
+            std::mutex mutex;
+            std::condition_variable done;
+            bool finished = false;
+        };
+        auto stop = std::make_shared<stop_done_t>();
+        QMetaObject::invokeMethod(
+            this,
+            [this, stop] {
+                Shutdown();
+                std::lock_guard<std::mutex> lock(stop->mutex);
+                stop->finished = true;
+                stop->done.notify_all();
+            },
+            Qt::QueuedConnection);
+        std::unique_lock<std::mutex> lock(stop->mutex);
+        // A host thread that ends without running the stop cannot finish it:
+        // stop waiting then instead of waiting for ever.
+        while (!stop->finished && own_thread->isRunning())
+            stop->done.wait_for(lock, std::chrono::milliseconds(100));
         return;
     }
     if (HoldsMutexInThisThread()) {

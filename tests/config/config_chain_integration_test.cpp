@@ -8,15 +8,16 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <cmath>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "base/serial_number.h"
 #include "config/config_file_loader.h"
 #include "config/config_read.h"
 #include "config/settings.h"
 #include "config/settings_to_config_file_writer.h"
 #include "config/settings_to_json_converter.h"
-#include "base/serial_number.h"
 #include "support/stdout_capture.h"
 
 namespace {
@@ -332,14 +333,18 @@ TEST(ConfigChainFiles, DefaultFileDescribesTheSimulatedRoom) {
     ASSERT_GE(anchors.size(), 4u);
     ASSERT_EQ(tags.size(), 2u);
     std::vector<uint32_t> serials{masters[0].GetSerialNumber()};
+    std::set<double> heights;
     for (const AnchorSettings& anchor : anchors) {
         EXPECT_TRUE(anchor.GetEnabled());
         EXPECT_TRUE(anchor.IsWireless());
-        EXPECT_EQ(anchor.GetZ(), 2.5);
+        EXPECT_TRUE(anchor.GetZ() > 0.0 && anchor.GetZ() <= 3.0) << anchor.GetZ();
+        heights.insert(anchor.GetZ());
         EXPECT_TRUE(anchor.GetX() == 0.0 || anchor.GetX() == 10.0);
         EXPECT_TRUE(anchor.GetY() == 0.0 || anchor.GetY() == 8.0);
         serials.push_back(anchor.GetSerialNumber());
     }
+    // Anchors all at one height leave the tags' height poorly determined.
+    EXPECT_GE(heights.size(), 2u);
     for (const TagSettings& tag : tags)
         serials.push_back(tag.GetSerialNumber());
     for (uint32_t serial : serials)

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,6 +62,7 @@ struct sim_device_runtime_t {
     uint32_t pings_sent = 0;
     uint32_t anchor_reports_sent = 0;
     uint32_t announces_sent = 0;
+    uint64_t bytes_dropped = 0;
 };
 
 namespace {
@@ -72,6 +74,7 @@ constexpr int64_t kRfAnnounceIntervalNs = 100 * kNsPerMs;
 // sync packet's own airtime (131 bytes take 558 network time units).
 constexpr uint32_t kDefaultAnnounceOffset = 600;
 constexpr size_t kTruthBacklog = 100000;
+constexpr int64_t kStatusRefreshNs = 10 * kNsPerMs;
 constexpr size_t kRecordBacklog = 100000;
 constexpr uint32_t kMaxVuvDatagram = 65535;
 
@@ -82,6 +85,12 @@ std::vector<uint8_t> Concat(const uint8_t* head, size_t head_length, const std::
 }
 
 }  // namespace
+
+int64_t SimMonotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
 DeviceSimulator::DeviceSimulator(const sim_site_t& site) : site_(site), noise_(site.seed) {
     std::mt19937_64 clocks(site.seed ^ 0x5eedc10cULL);
@@ -218,6 +227,13 @@ std::vector<sim_truth_t> DeviceSimulator::TakeTruth() {
     return taken;
 }
 
+std::vector<sim_sync_stamp_t> DeviceSimulator::TakeSyncStamps() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<sim_sync_stamp_t> taken(sync_stamps_.begin(), sync_stamps_.end());
+    sync_stamps_.clear();
+    return taken;
+}
+
 std::vector<sim_record_t> DeviceSimulator::TakeRecords() {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<sim_record_t> taken(std::make_move_iterator(records_.begin()),
@@ -247,6 +263,7 @@ int64_t DeviceSimulator::Nanoseconds(double seconds) const {
 void DeviceSimulator::Run() {
     std::vector<pollfd> fds;
     std::vector<size_t> owners;
+    int64_t next_status_ns = 0;
     while (!stopping_) {
         std::deque<std::shared_ptr<request_t>> requests;
         {
@@ -279,6 +296,11 @@ void DeviceSimulator::Run() {
         const int64_t now = NowNs();
         RunDueEvents(now);
         int64_t next = now + 50 * kNsPerMs;
+        // The statuses are refreshed every few milliseconds, not at every
+        // turn: with hundreds of devices the turns come thousands a second.
+        const bool refresh = now >= next_status_ns;
+        if (refresh)
+            next_status_ns = now + kStatusRefreshNs;
         for (size_t i = 0; i < devices_.size(); ++i) {
             sim_device_runtime_t& runtime = *runtime_[i];
             if (runtime.plugged && devices_[i]->Config().link == SimLinkKind::kEthernet) {
@@ -288,8 +310,10 @@ void DeviceSimulator::Run() {
                 }
                 next = std::min(next, runtime.next_ethernet_announce_ns);
             }
-            UpdateStatus(i);
+            if (refresh)
+                UpdateStatus(i);
         }
+        next = std::min(next, next_status_ns);
         if (!events_.empty())
             next = std::min(next, events_.begin()->first);
 
@@ -454,9 +478,9 @@ void DeviceSimulator::SendPayload(size_t index, const std::vector<uint8_t>& payl
     if (frame == 0)
         return;
     if (link == SimLinkKind::kUsb)
-        runtime.pty.Write(runtime.ssp.tx_buffer, frame);
-    else
-        runtime.udp.SendTo(runtime.host_address, runtime.host_port, runtime.ssp.tx_buffer, frame);
+        runtime.bytes_dropped += runtime.pty.Write(runtime.ssp.tx_buffer, frame);
+    else if (!runtime.udp.SendTo(runtime.host_address, runtime.host_port, runtime.ssp.tx_buffer, frame))
+        runtime.bytes_dropped += frame;
 }
 
 void DeviceSimulator::SendEthernetAnnounce(size_t index) {
@@ -550,7 +574,14 @@ void DeviceSimulator::TransmitSync(size_t master, uint32_t generation, uint32_t 
         SspCmdSetTxPassthrough_Data_ToBuff(head, &header);
         SendPayload(master, Concat(head, sizeof(head), rf));
     }
+    last_forward_ns_ = 0;
     Transmit(master, time_s, rf);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sync_stamps_.push_back({static_cast<uint32_t>(network_time), last_forward_ns_});
+        while (sync_stamps_.size() > kTruthBacklog)
+            sync_stamps_.pop_front();
+    }
     PlanSyncPeriod(master, network_time);
     Schedule(NetworkTimeToNs(master, network_time + period),
              [this, master, generation, index] { TransmitSync(master, generation, index + 1); });
@@ -633,6 +664,14 @@ void DeviceSimulator::Receive(size_t receiver, size_t sender, double time_s,
     sim_device_runtime_t& runtime = *runtime_[receiver];
     if (device.HasLink() && !runtime.plugged)
         return;  // without power
+    const uint8_t type = rf_packet[0];
+    if (device.IsTag()) {
+        // A tag only listens for the commands in the master's syncs.
+        if (type == dp::kRfPacketSync && rf_packet.size() > static_cast<size_t>(dp::kPacketSyncSize))
+            device.ApplyCommands(rf_packet.data() + dp::kPacketSyncSize,
+                                 rf_packet.size() - dp::kPacketSyncSize, false);
+        return;
+    }
     const Coordinates from = SimDevicePosition(devices_[sender]->Config(), time_s);
     const Coordinates to = SimDevicePosition(device.Config(), time_s);
     const double distance = to.CalculateDistanceBetween(from);
@@ -642,14 +681,11 @@ void DeviceSimulator::Receive(size_t receiver, size_t sender, double time_s,
     const uint64_t receive_time =
         device.Clock().Read(arrival_s, site_.tof_noise_m > 0.0 ? timing(noise_) : 0.0);
     const signal_strength_t signal = SimSignalStrength(distance, site_, noise_);
-    const uint8_t type = rf_packet[0];
 
     if (type == dp::kRfPacketSync && !device.IsMaster() &&
         rf_packet.size() > static_cast<size_t>(dp::kPacketSyncSize))
         device.ApplyCommands(rf_packet.data() + dp::kPacketSyncSize, rf_packet.size() - dp::kPacketSyncSize,
                              false);
-    if (device.IsTag())
-        return;
 
     if (device.HasLink()) {
         if (!device.rx_passthrough)
@@ -662,6 +698,7 @@ void DeviceSimulator::Receive(size_t receiver, size_t sender, double time_s,
         uint8_t head[dp::kSspCmdSetRxPassthroughDataSize];
         SspCmdSetRxPassthrough_Data_ToBuff(head, &header);
         SendPayload(receiver, Concat(head, sizeof(head), rf_packet));
+        last_forward_ns_ = SimMonotonicNs();
         return;
     }
     // A wireless anchor gathers what it hears into its next report.
@@ -715,9 +752,10 @@ void DeviceSimulator::TransmitPing(size_t tag, double time_s, uint32_t network_t
     uint8_t head[dp::kPacketRtlsTagReportSize];
     PacketRtlsTagReport_ToBuff(head, &report);
     runtime.pings_sent++;
-    RecordTruth({time_s, device.SerialNumber(), SimDevicePosition(device.Config(), time_s), network_time,
-                 report.sequence});
+    last_forward_ns_ = 0;
     Transmit(tag, time_s, Concat(head, sizeof(head), user_data));
+    RecordTruth({time_s, device.SerialNumber(), SimDevicePosition(device.Config(), time_s), network_time,
+                 report.sequence, last_forward_ns_});
 }
 
 void DeviceSimulator::TransmitAnchorReport(size_t anchor, double time_s) {
@@ -819,6 +857,7 @@ void DeviceSimulator::UpdateStatus(size_t index) {
     status.pings_sent = runtime.pings_sent;
     status.anchor_reports_sent = runtime.anchor_reports_sent;
     status.announces_sent = runtime.announces_sent;
+    status.bytes_dropped = runtime.bytes_dropped;
     status.host_address = runtime.host_address;
     status.host_port = runtime.host_port;
     std::lock_guard<std::mutex> lock(mutex_);

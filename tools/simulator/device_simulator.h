@@ -51,6 +51,9 @@ struct sim_device_status_t {
     uint32_t pings_sent = 0;
     uint32_t anchor_reports_sent = 0;
     uint32_t announces_sent = 0;
+    // Bytes the device could not write to its link: the server's side did not
+    // read them in time (pseudo-terminal full) or refused the datagram.
+    uint64_t bytes_dropped = 0;
     // Ethernet: where the server told the device to send (0 until configured).
     uint32_t host_address = 0;
     uint16_t host_port = 0;
@@ -63,7 +66,24 @@ struct sim_truth_t {
     Coordinates position;
     uint32_t network_time;
     uint8_t sequence;
+    // When the last wired device (master or anchor) had written its
+    // forwarding of the transmission to its link, on SimMonotonicNs(); 0 when
+    // no wired device forwarded it.
+    int64_t forwarded_ns;
 };
+
+// One sync of the master and when the last wired device had written its
+// forwarding of it to its link (0 when none did). A wired anchor's receptions
+// of tags are placed on the master's time only with the sync after them, so
+// this is when the server has all it needs for the transmissions before it.
+struct sim_sync_stamp_t {
+    uint32_t network_time;
+    int64_t forwarded_ns;
+};
+
+// CLOCK_MONOTONIC of this machine in nanoseconds: the clock of the stamps
+// above, comparable across processes.
+int64_t SimMonotonicNs();
 
 // What a device took from the server over its link, or a master's sync as it
 // went on the air, recorded while recording is on (tests follow the server's
@@ -104,6 +124,8 @@ class DeviceSimulator {
     sim_device_status_t GetStatus(uint32_t serial_number) const;
     // The tag transmissions since the last call (at most the latest 100000).
     std::vector<sim_truth_t> TakeTruth();
+    // The master's syncs since the last call (at most the latest 100000).
+    std::vector<sim_sync_stamp_t> TakeSyncStamps();
     // Recording is off until switched on; while on, every payload a device
     // takes from the server and every sync a master sends is kept (at most
     // the latest 100000).
@@ -158,13 +180,14 @@ class DeviceSimulator {
     std::mt19937_64 noise_;                                       // simulator thread only
     std::unique_ptr<UdpPort> truth_port_;                         // simulator thread only
     FILE* truth_csv_ = nullptr;                                   // simulator thread only
+    int64_t last_forward_ns_ = 0;                                 // simulator thread only
     int64_t start_ns_ = 0;                                        // set before the thread starts
     int wake_fd_ = -1;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> recording_{false};
 
-    // Guards requests_, status_, truth_ and records_: taken by callers of the public
+    // Guards requests_, status_, truth_, sync_stamps_ and records_: taken by callers of the public
     // methods and by the simulator thread, never while waiting for the other.
     mutable std::mutex mutex_;
     std::condition_variable request_done_;
@@ -177,5 +200,6 @@ class DeviceSimulator {
     std::deque<std::shared_ptr<request_t>> requests_;
     std::vector<sim_device_status_t> status_;
     std::deque<sim_truth_t> truth_;
+    std::deque<sim_sync_stamp_t> sync_stamps_;
     std::deque<sim_record_t> records_;
 };

@@ -75,17 +75,18 @@ void PtyPort::Close() {
     master_fd_ = -1;
 }
 
-void PtyPort::Write(const uint8_t* data, size_t length) {
+size_t PtyPort::Write(const uint8_t* data, size_t length) {
     while (master_fd_ >= 0 && length > 0) {
         const ssize_t written = write(master_fd_, data, length);
         if (written <= 0) {
             if (written < 0 && errno == EINTR)
                 continue;
-            return;
+            return length;
         }
         data += written;
         length -= static_cast<size_t>(written);
     }
+    return length;
 }
 
 long PtyPort::Read(uint8_t* buffer, size_t capacity) {

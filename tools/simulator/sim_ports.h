@@ -28,8 +28,8 @@ class PtyPort {
     int Fd() const { return master_fd_; }
     std::string SlaveName() const { return slave_name_; }
     // Writes what fits; a full buffer (nobody reading) drops the rest, as a
-    // device writing to a port nobody reads would.
-    void Write(const uint8_t* data, size_t length);
+    // device writing to a port nobody reads would. Returns the bytes dropped.
+    size_t Write(const uint8_t* data, size_t length);
     // Reads what is there; returns the count, 0 when nothing, -1 on error.
     long Read(uint8_t* buffer, size_t capacity);
 

@@ -5,6 +5,7 @@
 #include <QtEndian>
 #include <cstdio>
 
+#include "base/network_socket_settings.h"
 #include "base/serial_number.h"
 #include "base/thread_annotations.h"
 #include "protocol/packets/device_protocol.h"
@@ -169,6 +170,8 @@ bool EthernetLink::BindReceiveSocket() {
         std::fflush(stdout);
         return false;
     }
+    // The socket buffers what the device sends while the link's thread is held up.
+    RequestSocketReceiveBuffer(static_cast<int>(receive_socket_->socketDescriptor()));
     return true;
 }
 

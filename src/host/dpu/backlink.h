@@ -4,7 +4,8 @@
 // for the engine and the device links, and republishes the infrastructure and
 // the configuration on timers.
 //
-// Threads: constructed in the host's thread (the connections stay there);
+// Threads: constructed in the host's thread (the streams send from a thread
+// of their own, see BacklinkStreams);
 // Run, the timer slots and the effective Shutdown run in the Backlink's own
 // thread; the subscriber callbacks run on the Internal stream's receiver
 // thread and call the engine directly; the publish operations are called

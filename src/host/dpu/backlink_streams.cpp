@@ -1,17 +1,51 @@
 #include "host/dpu/backlink_streams.h"
 
+#include <QMetaObject>
 #include <mutex>
 #include <utility>
 
 BacklinkStreams::BacklinkStreams(const NetworkSocketSettings& output, const NetworkSocketSettings& input)
-    : output_(new VexConnection(output)) {
-    if (!(input == output)) {
-        input_.reset(new VexConnection(input));
-    }
+    : sender_context_(new SenderContext()) {
+    sender_thread_.setObjectName("VuvSender");
+    sender_context_->moveToThread(&sender_thread_);
+    sender_thread_.start();
+    RunInSenderThread([this, &output, &input] {
+        output_.reset(new VexConnection(output));
+        if (!(input == output)) {
+            input_.reset(new VexConnection(input));
+        }
+    });
 }
 
 BacklinkStreams::~BacklinkStreams() {
     Close();
+}
+
+void BacklinkStreams::RunInSenderThread(const std::function<void()>& work) {
+    if (sender_context_ != nullptr && sender_thread_.isRunning()) {
+        sender_context_->Run(work);
+    }
+}
+
+void SenderContext::Run(const std::function<void()>& work) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    pending_ = &work;
+    done_ = false;
+    QMetaObject::invokeMethod(this, "RunPending", Qt::QueuedConnection);
+    finished_.wait(lock, [this] { return done_; });
+}
+
+void SenderContext::RunPending() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::function<void()>* work = pending_;
+    pending_ = nullptr;
+    lock.unlock();
+    if (work != nullptr) {
+        (*work)();
+    }
+    lock.lock();
+    done_ = true;
+    finished_.notify_all();
 }
 
 void BacklinkStreams::PublishOutputVex(VexPacket& packet) {
@@ -59,7 +93,21 @@ void BacklinkStreams::Close() {
         output = std::move(output_);
         input = std::move(input_);
     }
-    // Destroyed outside the lock: a connection waits for its receive thread.
+    // Destroyed outside the lock (a connection waits for its receive thread)
+    // and in the sender thread, whose event loop then deletes the
+    // transmitters, sending what was queued before them.
+    std::lock_guard<std::mutex> closing(close_mutex_);
+    RunInSenderThread([&output, &input] {
+        input.reset();
+        output.reset();
+    });
+    if (sender_thread_.isRunning()) {
+        sender_thread_.quit();
+        sender_thread_.wait();
+    }
+    // The thread has ended: nothing can be queued to the context any more.
+    delete sender_context_;
+    sender_context_ = nullptr;
 }
 
 bool BacklinkStreams::IsOneConnection() {

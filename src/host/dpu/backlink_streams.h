@@ -5,9 +5,21 @@
 // device links, so that a publication in flight never meets a deleted
 // connection: Close deletes the connections only after the publications in
 // flight, and publications after it do nothing.
+//
+// Threads: the connections are built, send and are deleted in a sender
+// thread of the streams' own, never in the constructing thread. A publication
+// from any other thread is queued to a transmitter's thread; were that the
+// host's or the main thread, which block in the network reset and in the
+// quit-time stop, the Internal stream would go silent exactly while the engine
+// waits for the master's acknowledgements on it.
 
+#include <QObject>
+#include <QThread>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 
 #include "base/network_socket_settings.h"
@@ -16,10 +28,31 @@
 #include "protocol/vex/vex_packet.h"
 #include "protocol/vex/vex_receiver.h"
 
+// Runs work handed to it from another thread in its own thread, one piece at
+// a time, and lets the caller wait for it. The request travels as a queued
+// call by name, and the work and its completion under mutex_: ThreadSanitizer
+// sees the hand-over through the standard mutex, not through Qt's event queue.
+class SenderContext : public QObject {
+    Q_OBJECT
+
+  public:
+    // From a thread other than the context's, whose event loop runs.
+    void Run(const std::function<void()>& work);
+
+  private slots:
+    void RunPending();
+
+  private:
+    // Guards pending_ and done_: the caller of Run and the context's thread.
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    const std::function<void()>* pending_ = nullptr;
+    bool done_ = false;
+};
+
 class BacklinkStreams : public VexPublisher {
   public:
-    // The connections belong to the constructing thread, whose event loop
-    // sends what other threads publish.
+    // Starts the sender thread and builds the connections in it.
     BacklinkStreams(const NetworkSocketSettings& output, const NetworkSocketSettings& input);
     ~BacklinkStreams() override;
     BacklinkStreams(const BacklinkStreams&) = delete;
@@ -41,6 +74,18 @@ class BacklinkStreams : public VexPublisher {
     bool IsClosed();
 
   private:
+    // Runs the work in the sender thread and waits for it.
+    void RunInSenderThread(const std::function<void()>& work);
+
+    // The transmitters' thread; its event loop only sends and rebuilds
+    // sockets, so it never blocks for long. Ended by Close.
+    QThread sender_thread_;
+    // Lives in sender_thread_: runs the work handed to it. Deleted by Close
+    // once the thread has ended.
+    SenderContext* sender_context_;
+    // Serialises Close (the Backlink's thread, and whichever thread drops the
+    // last reference); also guards sender_context_ from then on.
+    std::mutex close_mutex_;
     // Guards the two pointers: shared by publishers, subscribers and the
     // clearing of subscriptions (any thread), exclusive while Close takes the
     // connections away.

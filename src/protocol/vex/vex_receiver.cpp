@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "base/network_socket_settings.h"
 #include "base/thread_annotations.h"
 #include "protocol/vex/vex_meta_types.h"
 
@@ -52,6 +53,8 @@ void VexReceiver::_InitializeReceiver(const QString& group, uint16_t port, const
     if (socket_->state() != QAbstractSocket::BoundState) {
         bound = socket_->bind(group_, port_, mode);
     }
+    // The socket buffers what arrives while the receiver's thread is held up.
+    RequestSocketReceiveBuffer(static_cast<int>(socket_->socketDescriptor()));
     if (bound) {
         std::printf("Input socket successfully bound\n");
     } else {

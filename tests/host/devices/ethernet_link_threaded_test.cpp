@@ -12,11 +12,15 @@
 #include <QHostAddress>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
+#include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/network_socket_settings.h"
 #include "host/devices/ethernet_link.h"
 #include "host/devices/worker_thread.h"
 #include "protocol/vex/vex_data_types.h"
@@ -98,15 +102,54 @@ class UdpDevice {
     std::vector<Bytes> datagrams_;
 };
 
+// Holds the link's thread in its first publication until opened; counts
+// every publication.
+class HoldingPublisher : public VexInputPublisher {
+  public:
+    void PublishInputVex(VexPacket&) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (published_++ == 0) {
+            changed_.notify_all();
+            changed_.wait_for(lock, kWait, [this] { return open_; });
+        }
+    }
+    void Open() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    int Published() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return published_;
+    }
+
+  private:
+    // Guards the fields below: taken by the link's thread and the test's.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int published_ = 0;
+    bool open_ = false;
+};
+
+// The system's cap on a socket's receive buffer; 0 when it cannot be read.
+long MaxReceiveBufferBytes() {
+    std::ifstream cap("/proc/sys/net/core/rmem_max");
+    long bytes = 0;
+    return cap >> bytes ? bytes : 0;
+}
+
 class EthernetLinkTest : public ::testing::Test {
   protected:
-    void StartLink(uint16_t device_port, const QHostAddress& local_address, uint16_t local_port, int vlan) {
+    // The link publishes to the recorder unless given another publisher.
+    void StartLink(uint16_t device_port, const QHostAddress& local_address, uint16_t local_port, int vlan,
+                   std::shared_ptr<VexInputPublisher> publisher = nullptr) {
         link_ = new EthernetLink();
         ASSERT_TRUE(link_->SetNetworkInterface("lo", vlan));
         link_->SetLocalAddress(local_address);
         link_->SetLocalPort(local_port);
         link_->SetSerialNumber(kLinkDevice);
-        ASSERT_TRUE(link_->Init(MakeRegistry(), recorder_, QString("udpm://127.0.0.1:%1").arg(device_port)));
+        ASSERT_TRUE(link_->Init(MakeRegistry(), publisher ? publisher : recorder_,
+                                QString("udpm://127.0.0.1:%1").arg(device_port)));
         connections_ = CountConnections(link_);
         thread_ = WorkerThread::Create<NodeLink>(link_, &NodeLink::Run, &NodeLink::QuitThread,
                                                  &NodeLink::Shutdown, "Ethernet link");
@@ -216,6 +259,33 @@ TEST_F(EthernetLinkTest, ARebootingDeviceCostsThePayloadsItRefusedNotTheLink) {
     EXPECT_EQ(link_->GetLinkState(), NodeLink::kStateOpen);
     const std::string text = capture.Stop();
     EXPECT_EQ(text.find("No Longer Open"), std::string::npos) << text;
+}
+
+// What the device sends while the link's thread is held up waits in the
+// receive socket's buffer; the system's default holds a few hundred small
+// datagrams, a burst of thousands must be kept.
+TEST_F(EthernetLinkTest, ABurstArrivingWhileTheLinksThreadIsHeldUpIsKept) {
+    constexpr int kBurst = 2000;
+    if (MaxReceiveBufferBytes() < kSocketReceiveBufferBytes) {
+        GTEST_SKIP() << "net.core.rmem_max caps receive buffers below " << kSocketReceiveBufferBytes;
+    }
+    auto publisher = std::make_shared<HoldingPublisher>();
+    UdpDevice device("127.0.0.1", 46360);
+    StartLink(46360, QHostAddress("127.0.0.1"), 1, 0, publisher);
+    const Bytes config = Configuration(device);
+    ASSERT_EQ(config.size(), 9u);
+    const uint16_t link_port = static_cast<uint16_t>(config[6] | (config[7] << 8));
+
+    // Responses to "execute sync commands": one item each, no message.
+    FrameWriter writer;
+    const Bytes response = {0x12, 0x05};
+    device.SendTo(writer.Frame(response), link_port);
+    ASSERT_TRUE(SpinUntil([&] { return publisher->Published() == 1; }));
+    for (int i = 0; i < kBurst; ++i) {
+        device.SendTo(writer.Frame(response), link_port);
+    }
+    publisher->Open();
+    EXPECT_TRUE(SpinUntil([&] { return publisher->Published() == kBurst + 1; })) << publisher->Published();
 }
 
 TEST_F(EthernetLinkTest, SettingsThatCannotWorkAreRefused) {

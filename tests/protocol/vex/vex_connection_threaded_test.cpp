@@ -14,6 +14,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "base/byte_order.h"
+#include "base/network_socket_settings.h"
 #include "base/thread_annotations.h"
 #include "protocol/vex/vex_connection.h"
 #include "protocol/vex/vex_data_types.h"
@@ -495,6 +498,67 @@ TEST(VexReceiverTest, ShutdownFromAnotherThreadRunsInTheReceiverThread) {
     const std::string printed = capture.Stop();
     EXPECT_NE(printed.find("VexReceiver: Shut down\n"), std::string::npos) << printed;
     EXPECT_EQ(recorder.Count(), 0u);
+}
+
+// The system's cap on a socket's receive buffer; 0 when it cannot be read.
+long MaxReceiveBufferBytes() {
+    std::ifstream cap("/proc/sys/net/core/rmem_max");
+    long bytes = 0;
+    return cap >> bytes ? bytes : 0;
+}
+
+// While the receiver's thread is held up (here in a callback), arriving
+// datagrams wait in the socket's receive buffer. The system's default buffer
+// holds only a few hundred small ones; a burst of thousands must be kept, and
+// still after a re-bind, which gives the receiver a new socket.
+TEST(VexReceiverTest, ABurstArrivingWhileTheSubscriberIsHeldUpIsKeptAlsoAfterARebind) {
+    constexpr uint32_t kBurst = 2000;
+    if (MaxReceiveBufferBytes() < kSocketReceiveBufferBytes) {
+        GTEST_SKIP() << "net.core.rmem_max caps receive buffers below " << kSocketReceiveBufferBytes;
+    }
+    // Outlive the connection, whose destruction waits for a held callback.
+    std::deque<Gate> gates;
+    std::atomic<Gate*> hold_next{nullptr};
+    std::atomic<bool> held{false};
+    std::atomic<uint32_t> received{0};
+    VexConnection connection(LoopbackStream(46350));
+    connection.Subscribe(VexType::kPosition, [&](uint32_t, uint32_t, const VexDataItem&) {
+        if (Gate* gate = hold_next.exchange(nullptr)) {
+            held = true;
+            gate->WaitOpen();
+        }
+        received.fetch_add(1);
+    });
+    VexPacket packet = PacketWith(1, VexType::kPosition, 1);
+    // Holds the callback at one packet, sends the burst, lets it go; returns
+    // how many of the burst arrived.
+    const auto burst = [&]() -> uint32_t {
+        gates.emplace_back();
+        held = false;
+        hold_next = &gates.back();
+        const uint32_t before = received.load();
+        connection.Publish(packet);
+        const bool was_held = SpinUntil([&] { return held.load(); });
+        for (uint32_t i = 0; was_held && i < kBurst; ++i) {
+            connection.Publish(packet);
+        }
+        gates.back().Open();
+        SpinUntil([&] { return received.load() - before == kBurst + 1; });
+        // Whatever is still on its way arrives within the quiet wait.
+        SpinUntil([] { return false; }, 100ms);
+        return was_held ? received.load() - before - 1 : 0;
+    };
+    EXPECT_EQ(burst(), kBurst);
+
+    connection.UpdateSocket(LoopbackStream(46351));
+    // The receiver re-binds in its own thread: probe until the new port answers.
+    const uint32_t before_probe = received.load();
+    ASSERT_TRUE(SpinUntil([&] {
+        connection.Publish(packet);
+        return received.load() != before_probe;
+    }));
+    SpinUntil([] { return false; }, 100ms);
+    EXPECT_EQ(burst(), kBurst);
 }
 
 }  // namespace
