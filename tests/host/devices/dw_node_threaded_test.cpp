@@ -187,7 +187,9 @@ TEST(DwNodeThreaded, NoPublishIsLeftInALinkOnceItIsReplaced) {
     // link may be deleted: a publish still inside it would be counted late or
     // touch freed memory.
     int counted = 0;
-    for (int i = 0; i < kReplacements; ++i) {
+    // At least kReplacements, and on until the publisher has published a
+    // good many times (it may not even have started after the first ones).
+    for (int i = 0; i < kReplacements || published.load(std::memory_order_relaxed) < kReplacements; ++i) {
         auto* next = new CountingLink();
         tag->SetNodeLink(next);
         counted += link->Count();
