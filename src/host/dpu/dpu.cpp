@@ -45,6 +45,10 @@ constexpr uint8_t kFastStartByte12 = 1;
 constexpr int kAnchorPassthroughOffRepeats = 5;
 // Receive passthrough frames that set a wired anchor up.
 constexpr int kAnchorPassthroughOnRepeats = 3;
+// Internal-stream input may print a burst of lines at once, then about this
+// many a second.
+constexpr uint32_t kInputMessageBurst = 64;
+constexpr uint32_t kInputMessagesPerSecond = 16;
 const std::string kWiredBackhaul = "wired";
 
 // Milliseconds of `periods` sync periods, the product taken in 32 bits.
@@ -95,6 +99,7 @@ Dpu::Dpu(QObject* parent)
       fast_sync_factor_(1),
       master_stopped_(false),
       host_id_(kVexHostIdLocationEngine),
+      input_messages_("DPU", kInputMessageBurst, kInputMessagesPerSecond),
       network_has_reset_(false),
       sync_header_{},
       sync_buffer_{},
@@ -637,7 +642,7 @@ void Dpu::RxVexTick(uint32_t serial, const VexDataItem& item) {
     // as bad as one below the 25 bytes a sync needs.
     vex_data_tick_t tick;
     if (item.GetDataSize() < sizeof(tick)) {
-        PrintFlushed("DPU: Received Bad Sync...\n");
+        input_messages_.Print("DPU: Received Bad Sync...\n");
         return;
     }
     // Only the master's syncs set the network time.
@@ -750,7 +755,7 @@ TIME_RESERVATION_T Dpu::_GetTimeReservationForNode(std::shared_ptr<DwNode> node,
     if (node->IsNullNode()) {
         reservation.start = half;
         reservation.duration = 1;
-        PrintFlushed(
+        input_messages_.Print(
             "DPU: received usb announcement packet from node with unrecognized serial number: %s. Setting "
             "address to "
             "%hu.\n",
@@ -873,11 +878,11 @@ void Dpu::RxVexSmoothingFactor(uint32_t, const VexDataItem& item) {
     }
     std::memcpy(&request, item.GetData(), sizeof(request));
     if (request.source_host_id == host_id_) {
-        PrintFlushed("DPU: Ignoring smoothing factor sent out by this host...\n");
+        input_messages_.Print("DPU: Ignoring smoothing factor sent out by this host...\n");
         return;
     }
     if (request.destination_host_id != host_id_ && request.destination_host_id != kVexHostIdEveryHost) {
-        PrintFlushed("DPU: Ignoring command sent to some destination other than this host...\n");
+        input_messages_.Print("DPU: Ignoring command sent to some destination other than this host...\n");
         return;
     }
     // The history keeps factor + 1 positions, bounded by the device model.
@@ -885,7 +890,7 @@ void Dpu::RxVexSmoothingFactor(uint32_t, const VexDataItem& item) {
         static_cast<uint32_t>(std::min<uint64_t>(request.smoothing_factor, DwNode::kMaxPositionHistory - 1));
     HostSettings* host = Settings::GlobalSettings()->GetHostSettingsReference();
     host->SetSmoothingFactor(factor);
-    PrintFlushed("DPU: Setting smoothing factor to %u...\n", host->GetSmoothingFactor());
+    input_messages_.Print("DPU: Setting smoothing factor to %u...\n", host->GetSmoothingFactor());
     RequestConfigPublication();
 }
 

@@ -52,6 +52,7 @@
 #include "host/devices/deca_tick_to_gnt_converter.h"
 #include "host/devices/dw_command.h"
 #include "host/devices/dw_node.h"
+#include "host/devices/message_throttle.h"
 #include "host/devices/node_link.h"
 #include "host/devices/node_manager.h"
 #include "host/devices/toa_report_receiver.h"
@@ -279,6 +280,10 @@ class Dpu : public QObject, public ToaReportReceiver {
     std::shared_ptr<NodeManager> node_manager_;
     std::atomic<bool> master_stopped_;
     uint16_t host_id_;
+    // The lines that Internal-stream input triggers (unknown devices, bad
+    // items): anyone on the network can send thousands of such items a
+    // second. Receiver thread only.
+    MessageThrottle input_messages_;
     RfSchedulerSettings budget_;
     std::atomic<bool> network_has_reset_;
     ssp_cmd_set_sync_cmds_t sync_header_;

@@ -48,8 +48,8 @@ void Dpu::RxVexTimedRx(uint32_t serial, const VexDataItem& item) {
     }
     const std::shared_ptr<DwNode> anchor = node_manager_->FindAnchorBySerialNumber(serial);
     if (!anchor || !anchor->IsAnchorNode()) {
-        PrintFlushed("TimedRx: Could not find Anchor with serial number %s\n",
-                     SerialNumber_ToString(serial).c_str());
+        input_messages_.Print("TimedRx: Could not find Anchor with serial number %s\n",
+                              SerialNumber_ToString(serial).c_str());
         return;
     }
     SignalStrengthData signal;
@@ -81,8 +81,8 @@ void Dpu::RxVexPing(uint32_t serial, const VexDataItem& item) {
     }
     const std::shared_ptr<DwNode> tag = node_manager_->FindTagBySerialNumber(ping.serial_number);
     if (!tag || !tag->IsTagNode()) {
-        PrintFlushed("DPU: Could not find Tag with serial num %s\n",
-                     SerialNumber_ToString(ping.serial_number).c_str());
+        input_messages_.Print("DPU: Could not find Tag with serial num %s\n",
+                              SerialNumber_ToString(ping.serial_number).c_str());
         return;
     }
     if (!master_ || serial == master_->GetSerialNumber()) {
@@ -90,8 +90,8 @@ void Dpu::RxVexPing(uint32_t serial, const VexDataItem& item) {
     }
     const std::shared_ptr<DwNode> anchor = node_manager_->FindAnchorBySerialNumber(serial);
     if (!anchor) {
-        PrintFlushed("Ping: Could not find Anchor with serial number %s\n",
-                     SerialNumber_ToString(serial).c_str());
+        input_messages_.Print("Ping: Could not find Anchor with serial number %s\n",
+                              SerialNumber_ToString(serial).c_str());
         return;
     }
     if (anchor->IsNullNode()) {
@@ -124,15 +124,16 @@ void Dpu::_ProcessAnchors(const anchor_report_item_queue_t& item, const std::sha
     }
     const std::shared_ptr<DwNode> tag = node_manager_->FindTagBySerialNumber(item.item.serial_number);
     if (!tag || !tag->IsTagNode()) {
-        PrintFlushed("DPU: unable to process report from tag %s (it's missing from our config data)\n",
-                     SerialNumber_ToString(item.item.serial_number).c_str());
+        input_messages_.Print(
+            "DPU: unable to process report from tag %s (it's missing from our config data)\n",
+            SerialNumber_ToString(item.item.serial_number).c_str());
         return;
     }
     const uint64_t age = anchor->GetClock().LastUpdateAgeMs();
     const uint32_t twentyPeriods = 5u * sync_period_ * 4u;
     if (static_cast<double>(age) > twentyPeriods * kNetworkTimeUnitMs) {
-        PrintFlushed("DPU: %d skipping response from %d - LastUpdateAge:%lums\n", tag->GetNetworkId(),
-                     anchor->GetNetworkId(), static_cast<unsigned long>(age));
+        input_messages_.Print("DPU: %d skipping response from %d - LastUpdateAge:%lums\n",
+                              tag->GetNetworkId(), anchor->GetNetworkId(), static_cast<unsigned long>(age));
         return;
     }
     SignalStrengthData signal;
