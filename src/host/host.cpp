@@ -423,12 +423,14 @@ void Host::EthernetAnnounceReceived(ethernet_announce_t announce, QString src_ad
         return;
     links_.append(link);
     link_threads_.append(thread);
-    connect(link, &NodeLink::DeviceConnected, dpu_.data(),
-            static_cast<void (Dpu::*)(NodeLink*)>(&Dpu::InitializeNetwork));
+    dpu_->ConnectLink(link);
+    // The node is moved first: once SetNodeLink returns, no publish through
+    // the node is still inside the old link, which may be deleted as soon as
+    // it is shut down.
+    node->SetNodeLink(link);
     if (!old_link.isNull())
         old_link->Shutdown();
     thread.Start();
-    node->SetNodeLink(link);
 }
 
 std::shared_ptr<NodeManager> Host::GetNodeManager() {

@@ -126,13 +126,14 @@ void DwNode::SetNodeLink(NodeLink* link) {
 }
 
 void DwNode::Publish(const uint8_t* data, uint32_t length) {
-    // The link copies the bytes and hands them to its own thread. The guarded
-    // pointer tells a link already deleted; a link deleted in its own thread
-    // during this very call is not caught here: whoever deletes links must
-    // first stop the threads that publish through them.
-    const QPointer<NodeLink> link = GetNodeLink();
-    if (link)
-        link->Publish(data, length);
+    // The link copies the bytes and hands them to its own thread. The call is
+    // made under the link lock so that once SetNodeLink has replaced the link,
+    // no publish through this node is still inside the old one, which may then
+    // be shut down and deleted. NodeLink::Publish takes none of the node's
+    // locks and never processes events, so holding this one is safe.
+    std::lock_guard<std::mutex> lock(link_mutex_);
+    if (node_link_)
+        node_link_->Publish(data, length);
 }
 
 void DwNode::SetupAsWiredBackhaulAnchor(const cmd_set_rf_settings_t& rfSettings) {

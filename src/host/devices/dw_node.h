@@ -111,7 +111,8 @@ class DwNode {
 
     // Empty when unset or when the link object is gone.
     QPointer<NodeLink> GetNodeLink() const;
-    // A null pointer empties it.
+    // A null pointer empties it. Once it returns, no Publish through this node
+    // is still inside the link it replaced, which may then be shut down.
     void SetNodeLink(NodeLink* link);
     // Sends the bytes through the link when it is set and alive; else nothing.
     void Publish(const uint8_t* data, uint32_t length);

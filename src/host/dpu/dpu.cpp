@@ -155,11 +155,25 @@ bool Dpu::Init(const std::vector<QPointer<NodeLink>>& links, std::shared_ptr<Nod
     }
     for (const QPointer<NodeLink>& link : links) {
         if (link) {
-            connect(link.data(), &NodeLink::DeviceConnected, this,
-                    static_cast<void (Dpu::*)(NodeLink*)>(&Dpu::InitializeNetwork));
+            ConnectLink(link.data());
         }
     }
     return true;
+}
+
+void Dpu::ConnectLink(NodeLink* link) {
+    if (!link) {
+        return;
+    }
+    const QPointer<NodeLink> guarded(link);
+    connect(
+        link, &NodeLink::DeviceConnected, this,
+        [this, guarded](NodeLink*) {
+            if (guarded) {
+                InitializeNetwork(guarded.data());
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 bool Dpu::LoadCfg() {
@@ -415,11 +429,13 @@ void Dpu::InitializeNetwork(NodeLink* link) {
     }
     const std::shared_ptr<DwNode> anchor = node_manager_->FindAnchorBySerialNumber(serial);
     if (anchor && anchor->IsAnchorNode()) {
+        // The node is moved before the old link is shut down: see
+        // DwNode::SetNodeLink.
         const QPointer<NodeLink> old = anchor->GetNodeLink();
+        anchor->SetNodeLink(link);
         if (old && old.data() != link) {
             old->Shutdown();
         }
-        anchor->SetNodeLink(link);
         if (IsWiredAnchor(anchor)) {
             anchor->SetupAsWiredBackhaulAnchor(GenerateRfSettingsPacket(-1));
         }
@@ -442,10 +458,10 @@ bool Dpu::BringUpMaster(NodeLink* link) {
     // start the master in the middle of it.
     master_start_timer_->stop();
     const QPointer<NodeLink> old = master_->GetNodeLink();
+    master_->SetNodeLink(link);
     if (old && old.data() != link) {
         old->Shutdown();
     }
-    master_->SetNodeLink(link);
     if (!DeconfigureMasterSteps()) {
         return false;
     }

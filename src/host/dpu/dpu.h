@@ -109,6 +109,12 @@ class Dpu : public QObject, public ToaReportReceiver {
 
     bool Init(const std::vector<QPointer<NodeLink>>& links, std::shared_ptr<NodeManager> nodeManager,
               std::shared_ptr<RfScheduler> scheduler, const RfSchedulerSettings& budget);
+    // Has the link's DeviceConnected run InitializeNetwork(link) in the
+    // engine's thread, always queued. The link is deleted in its own thread
+    // when that thread ends, which may be before the queued call is
+    // delivered: the call carries a guarded pointer and is dropped when the
+    // link is gone by then.
+    void ConnectLink(NodeLink* link);
     void LoadDefaultValues();
     // Reads the localisation values and prints them; refuses a gain or a speed
     // of light that is not a positive finite number.

@@ -1,5 +1,7 @@
 // Solver threads store and read a tag's positions and take its output packet
-// while the Internal stream's receiver thread adds items to that packet.
+// while the Internal stream's receiver thread adds items to that packet; a
+// thread publishes through a node while the engine replaces and deletes its
+// link.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +14,7 @@
 #include "config/flat_settings_interface.h"
 #include "config/settings.h"
 #include "host/devices/dw_node.h"
+#include "host/devices/node_link.h"
 
 // Adds an item as the report and payload paths do: under the packet lock.
 class DwNodeTestPeer {
@@ -43,6 +46,25 @@ derazud_pos3_t Position(int k) {
     position.creation_time = k;
     return position;
 }
+
+// Counts the payloads sent to it, in the sending thread; never opens a port.
+class CountingLink : public NodeLink {
+  public:
+    CountingLink() {
+        QObject::connect(
+            this, &NodeLink::DataToPublish, &context_,
+            [this](QByteArray) { count_.fetch_add(1, std::memory_order_relaxed); }, Qt::DirectConnection);
+    }
+    std::string GetPortName() const override { return "counting-port"; }
+    bool WaitForBytesWritten(int) override { return true; }
+    bool WaitForReadyRead(int) override { return false; }
+    void PublishData(QByteArray) override {}
+    int Count() const { return count_.load(std::memory_order_relaxed); }
+
+  private:
+    QObject context_;
+    std::atomic<int> count_{0};
+};
 
 std::shared_ptr<DwTag> MakeTag() {
     TagSettings settings;
@@ -145,6 +167,42 @@ TEST(DwNodeThreaded, EveryItemAddedLeavesInExactlyOnePacket) {
     for (uint32_t i = 0; i < kItems; ++i)
         ASSERT_EQ(seen[i], 1) << "item " << i;
     EXPECT_EQ(wrong_serial.load(), 0);
+}
+
+TEST(DwNodeThreaded, NoPublishIsLeftInALinkOnceItIsReplaced) {
+    constexpr int kReplacements = 2000;
+    auto tag = MakeTag();
+    auto* link = new CountingLink();
+    tag->SetNodeLink(link);
+    std::atomic<bool> done{false};
+    std::atomic<int> published{0};
+    std::thread publisher([&] {
+        const uint8_t payload[2] = {0x11, 0x05};
+        while (!done.load(std::memory_order_acquire)) {
+            tag->Publish(payload, sizeof(payload));
+            published.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    // Once the node points elsewhere the old link's count is final and the
+    // link may be deleted: a publish still inside it would be counted late or
+    // touch freed memory.
+    int counted = 0;
+    // At least kReplacements, and on until the publisher has published a
+    // good many times (it may not even have started after the first ones).
+    for (int i = 0; i < kReplacements || published.load(std::memory_order_relaxed) < kReplacements; ++i) {
+        auto* next = new CountingLink();
+        tag->SetNodeLink(next);
+        counted += link->Count();
+        delete link;
+        link = next;
+    }
+    done.store(true, std::memory_order_release);
+    publisher.join();
+    counted += link->Count();
+    tag->SetNodeLink(nullptr);
+    delete link;
+    EXPECT_EQ(counted, published.load());
+    EXPECT_GT(counted, 0);
 }
 
 }  // namespace

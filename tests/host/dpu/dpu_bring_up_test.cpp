@@ -273,6 +273,34 @@ TEST_F(DpuBringUpTest, EngineDeletedByAnEventDuringAWaitIsNotTouchedAgain) {
               (std::vector<Bytes>{kRxPassthroughOff, kTxPassthroughOff, kStopSync}));
 }
 
+TEST_F(DpuBringUpTest, ConnectionQueuedForALinkDeletedMeanwhileIsDropped) {
+    const std::shared_ptr<DwNode> wired = site_.node_manager->FindAnchorBySerialNumber(kWiredAnchor);
+    ASSERT_TRUE(wired);
+    // As when the link's thread ends before the engine gets to the queued
+    // connection: the link is deleted with its call still waiting.
+    auto* gone = new RecordingLink(kWiredAnchor, "gone-port");
+    dpu_->ConnectLink(gone);
+    emit gone->DeviceConnected(gone);
+    delete gone;
+    {
+        StdoutCapture quiet;
+        QCoreApplication::processEvents();
+    }
+    EXPECT_TRUE(wired->GetNodeLink().isNull());
+
+    // A link still alive when its call arrives is taken, and only then.
+    RecordingLink alive(kWiredAnchor, "alive-port");
+    dpu_->ConnectLink(&alive);
+    emit alive.DeviceConnected(&alive);
+    EXPECT_TRUE(wired->GetNodeLink().isNull());
+    {
+        StdoutCapture quiet;
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(wired->GetNodeLink().data(), &alive);
+    EXPECT_EQ(alive.Frames().size(), 4u);
+}
+
 TEST_F(DpuBringUpTest, ResetDuringAWaitStopsTheBringUpAndEveryTickRepeatsTheNetworkReset) {
     RecordingLink wired(kWiredAnchor, "wired-port");
     {
