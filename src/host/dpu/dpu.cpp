@@ -122,6 +122,12 @@ Dpu::~Dpu() {
         // The tasks hold the engine's address; none may outlive it.
         std::unique_lock<std::mutex> lock(solve_mutex_);
         solves_idle_.wait(lock, [this] { return running_solves_ == 0; });
+        // Reports whose solves were never started (none are, once a
+        // sync's receptions are mapped) are freed, not solved.
+        for (derazud_toa_rpt_t& report : waiting_solves_) {
+            DerAzudToaRpt_Cleanup(&report);
+        }
+        waiting_solves_.clear();
     }
     publisher_.Reset();
 }

@@ -264,9 +264,17 @@ class Dpu : public QObject, public ToaReportReceiver {
     // is queued already.
     void RequestConfigPublication();
 
-    // Hands the report to its tag's queue and starts a task when none runs.
+    // Queues the report and, unless the starts are deferred, starts solving
+    // tasks for it.
     void ScheduleSolve(derazud_toa_rpt_t report);
-    void RunSolvesOfTag(uint32_t tag);
+    // Starts solving tasks for the waiting reports, as many as the pool has
+    // threads free for them.
+    void StartWaitingSolves();
+    // A solving task: solves the queued reports until none is left that it
+    // may take, and then ends.
+    void RunSolves();
+    // The oldest waiting report whose tag no task is solving, or the end.
+    std::deque<derazud_toa_rpt_t>::iterator NextSolvableLocked();
 
     std::atomic<bool> reset_requested_;
     std::atomic<bool> master_initialized_;
@@ -317,8 +325,19 @@ class Dpu : public QObject, public ToaReportReceiver {
 
     std::mutex solve_mutex_;
     std::condition_variable solves_idle_;
-    // Reports waiting per tag serial number; a tag has an entry while a task
-    // of it runs. Guarded by solve_mutex_.
-    std::map<uint32_t, std::deque<derazud_toa_rpt_t>> pending_solves_;
+    // Reports waiting for a solve, oldest first. A task takes the oldest
+    // report whose tag no other task is solving, so a tag's reports are
+    // solved one after another in order, and different tags in parallel.
+    // Guarded by solve_mutex_, as are the tags being solved, the counts of
+    // running and of waiting tasks, the wake-ups under way and the stop.
+    std::deque<derazud_toa_rpt_t> waiting_solves_;
+    std::vector<uint32_t> solving_tags_;
+    // Set while a sync maps an anchor's queued receptions onto the master's
+    // time, which completes the reports of a whole period one after another:
+    // their solves start together when it is done. Starting a pool task for
+    // each as it completes wakes a pool thread per report, and solves running
+    // meanwhile take the processors and locks the receiver thread needs, so
+    // the last report of the period would come later. Receiver thread only.
+    bool solve_start_deferred_ = false;
     int running_solves_;
 };

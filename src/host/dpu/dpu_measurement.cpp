@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QThreadPool>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -63,10 +64,13 @@ void Dpu::RxVexTimedRx(uint32_t serial, const VexDataItem& item) {
     // master's time, by interpolation between the two syncs around them.
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
     std::deque<anchor_report_item_queue_t>& queue = anchor->GetAnchorReportItemQueue();
+    solve_start_deferred_ = true;
     for (const anchor_report_item_queue_t& queued : queue) {
         _ProcessAnchors(queued, anchor, now);
     }
     queue.clear();
+    solve_start_deferred_ = false;
+    StartWaitingSolves();
 }
 
 void Dpu::RxVexPing(uint32_t serial, const VexDataItem& item) {
@@ -158,38 +162,58 @@ void Dpu::ToaRxCallback(QByteArray toa_rpt) {
 }
 
 void Dpu::ScheduleSolve(derazud_toa_rpt_t report) {
-    const uint32_t tag = static_cast<uint32_t>(report.serial_number);
     {
         std::lock_guard<std::mutex> lock(solve_mutex_);
-        auto running = pending_solves_.find(tag);
-        if (running != pending_solves_.end()) {
-            // The tag's task takes it after the reports before it.
-            running->second.push_back(report);
-            return;
-        }
-        pending_solves_[tag].push_back(report);
-        ++running_solves_;
+        waiting_solves_.push_back(report);
     }
-    QThreadPool::globalInstance()->start([this, tag] { RunSolvesOfTag(tag); });
+    if (!solve_start_deferred_) {
+        StartWaitingSolves();
+    }
 }
 
-void Dpu::RunSolvesOfTag(uint32_t tag) {
-    for (;;) {
-        derazud_toa_rpt_t report;
-        {
-            std::lock_guard<std::mutex> lock(solve_mutex_);
-            auto queue = pending_solves_.find(tag);
-            if (queue->second.empty()) {
-                pending_solves_.erase(queue);
-                --running_solves_;
-                solves_idle_.notify_all();
-                return;
-            }
-            report = queue->second.front();
-            queue->second.pop_front();
-        }
-        TOA_thread_function(this, report);
+void Dpu::StartWaitingSolves() {
+    QThreadPool* pool = QThreadPool::globalInstance();
+    int starting = 0;
+    {
+        // A running task takes every report it may, so another starts only
+        // while fewer run than the pool has threads.
+        std::lock_guard<std::mutex> lock(solve_mutex_);
+        const int free_threads = std::max(0, std::max(1, pool->maxThreadCount()) - running_solves_);
+        starting = static_cast<int>(std::min(static_cast<size_t>(free_threads), waiting_solves_.size()));
+        running_solves_ += starting;
     }
+    for (int i = 0; i < starting; ++i) {
+        pool->start([this] { RunSolves(); });
+    }
+}
+
+std::deque<derazud_toa_rpt_t>::iterator Dpu::NextSolvableLocked() {
+    return std::find_if(waiting_solves_.begin(), waiting_solves_.end(), [this](const derazud_toa_rpt_t& report) {
+        return std::find(solving_tags_.begin(), solving_tags_.end(),
+                         static_cast<uint32_t>(report.serial_number)) == solving_tags_.end();
+    });
+}
+
+void Dpu::RunSolves() {
+    std::unique_lock<std::mutex> lock(solve_mutex_);
+    for (;;) {
+        const auto next = NextSolvableLocked();
+        if (next == waiting_solves_.end()) {
+            // What is left, if anything, belongs to tags other tasks are
+            // solving; they take it when they are done.
+            break;
+        }
+        const derazud_toa_rpt_t report = *next;
+        const uint32_t tag = static_cast<uint32_t>(report.serial_number);
+        waiting_solves_.erase(next);
+        solving_tags_.push_back(tag);
+        lock.unlock();
+        TOA_thread_function(this, report);
+        lock.lock();
+        solving_tags_.erase(std::find(solving_tags_.begin(), solving_tags_.end(), tag));
+    }
+    --running_solves_;
+    solves_idle_.notify_all();
 }
 
 void Dpu::TOA_thread_function(Dpu* dpu, derazud_toa_rpt_t report) {

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QThreadPool>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/geometry.h"
@@ -149,6 +151,38 @@ class DpuReportTest : public ::testing::Test {
     std::vector<VexPacket> WaitForPackets(size_t count) {
         EXPECT_TRUE(SpinUntil([this, count] { return publisher_->Output().size() >= count; }));
         return publisher_->Output();
+    }
+
+    // Sync k of the master as each anchor hears it, at local times offset
+    // from the master's.
+    static constexpr double kSyncSeconds = 0.1;
+    static constexpr int64_t kFirstSync = 10000000000;
+    static int64_t LocalOffset(int anchor) { return int64_t{1000003} * (anchor + 1); }
+    void Sync(int k) {
+        const int64_t syncTicks = static_cast<int64_t>(kSyncSeconds * kTicksPerSecond);
+        for (int a = 0; a < 4; ++a) {
+            const int64_t flight =
+                site_.node_manager->FindAnchorBySerialNumber(kAnchors[a])->GetClock().GetMasterDistTickOffset();
+            vex_data_timed_rx_t rx{};
+            rx.serial_number = kMaster;
+            rx.network_id = 1;
+            rx.packet_type = kVexRxPacketSync;
+            rx.tx_time = static_cast<uint64_t>(kFirstSync + k * syncTicks);
+            rx.rx_time = static_cast<uint64_t>(kFirstSync + k * syncTicks + flight + LocalOffset(a));
+            dpu_->RxVexTimedRx(kAnchors[a], VexDataItem(VexType::kTimedRx, sizeof(rx), &rx));
+        }
+    }
+    // A ping of the tag at `truth`, sent at `sent` seconds, as each anchor hears it.
+    void Ping(uint32_t tag, uint16_t tagId, const Coordinates& truth, uint8_t sequence, double sent) {
+        for (int a = 0; a < 4; ++a) {
+            vex_data_ping_t record{};
+            record.sequence = sequence;
+            record.serial_number = tag;
+            record.network_id = tagId;
+            record.rx_time = static_cast<uint64_t>(ArrivalTicks(truth, a, sent) + LocalOffset(a));
+            record.signal_strength = signal_strength_t{3000, 3000, 3000, 1000, 2000, 0};
+            dpu_->RxVexPing(kAnchors[a], VexDataItem(VexType::kPing, sizeof(record), &record));
+        }
     }
 
     site_t site_;
@@ -320,41 +354,61 @@ TEST_F(DpuReportTest, SolvesOfOneTagArePublishedInReportOrder) {
     }
 }
 
+// The reports a sync completes (every tag's, at once) are solved once the
+// sync's receptions are mapped: all of them, none left waiting for the next
+// sync. Each period's solves are awaited before the next period, as a sync
+// period is far longer than the solves: the report checks compare a tag's
+// responses with its last solved position.
+TEST_F(DpuReportTest, ReportsCompletedByASyncAreAllSolvedInOrderPerTag) {
+    constexpr int kPeriods = 40;
+    const Coordinates first(3000.0, 4000.0, 1000.0);
+    const Coordinates second(7000.0, 2000.0, 1200.0);
+    const double firstSyncSeconds = kFirstSync / kTicksPerSecond;
+    // The periods follow each other within milliseconds here, not 100 ms:
+    // the movement allowed between two reports (speed times the time between
+    // them) must not depend on that.
+    Settings::GlobalSettings()->GetHostSettingsReference()->SetMaxTagVelocity(1.0e9);
+    StdoutCapture capture;
+    Sync(0);
+    for (int k = 1; k <= kPeriods; ++k) {
+        Sync(k);
+        // This sync mapped the pings of period k - 1, which began the
+        // reports of that period and so completed those of period k - 2:
+        // all of those are solved, none waits for the next sync.
+        QThreadPool::globalInstance()->waitForDone();
+        EXPECT_EQ(publisher_->Output().size(), 2u * static_cast<size_t>(std::max(0, k - 2))) << "period " << k;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const double period = firstSyncSeconds + k * kSyncSeconds;
+        Ping(kTag, kTagId, first, static_cast<uint8_t>(k), period + 0.3 * kSyncSeconds);
+        Ping(kSecondTag, kSecondTagId, second, static_cast<uint8_t>(k), period + 0.6 * kSyncSeconds);
+    }
+    Sync(kPeriods + 1);
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(capture.Stop(), "");
+    std::map<uint32_t, std::vector<uint64_t>> firstArrivals;
+    for (const VexPacket& packet : publisher_->Output()) {
+        const Contents contents = Read(packet);
+        ASSERT_EQ(contents.anchors.size(), 4u);
+        ASSERT_EQ(contents.positions.size(), 1u);
+        firstArrivals[contents.serial].push_back(+contents.anchors[0].time_of_arrival);
+    }
+    for (const uint32_t tag : {kTag, kSecondTag}) {
+        const std::vector<uint64_t>& arrivals = firstArrivals[tag];
+        EXPECT_EQ(arrivals.size(), static_cast<size_t>(kPeriods - 1));
+        EXPECT_TRUE(std::is_sorted(arrivals.begin(), arrivals.end()));
+        EXPECT_EQ(std::adjacent_find(arrivals.begin(), arrivals.end()), arrivals.end());
+    }
+}
+
 // Through the anchors' clocks: each anchor hears the master's syncs and the
 // tag's pings at local times offset from the master's; the report made when
 // the tag's next transmission begins is solved to where the tag is.
 TEST_F(DpuReportTest, TimedReceptionsAndPingsMakeOnePacketWithStatusesFirst) {
     const Coordinates truth(4700.0, 3500.0, 2300.0);
-    const double syncSeconds = 0.1;
-    const int64_t syncTicks = static_cast<int64_t>(syncSeconds * kTicksPerSecond);
-    const int64_t firstSync = 10000000000;
-    auto localOffset = [](int anchor) { return int64_t{1000003} * (anchor + 1); };
-    auto sync = [&](int k) {
-        for (int a = 0; a < 4; ++a) {
-            const int64_t flight = site_.node_manager->FindAnchorBySerialNumber(kAnchors[a])
-                                       ->GetClock()
-                                       .GetMasterDistTickOffset();
-            vex_data_timed_rx_t rx{};
-            rx.serial_number = kMaster;
-            rx.network_id = 1;
-            rx.packet_type = kVexRxPacketSync;
-            rx.tx_time = static_cast<uint64_t>(firstSync + k * syncTicks);
-            rx.rx_time = static_cast<uint64_t>(firstSync + k * syncTicks + flight + localOffset(a));
-            dpu_->RxVexTimedRx(kAnchors[a], VexDataItem(VexType::kTimedRx, sizeof(rx), &rx));
-        }
-    };
-    auto ping = [&](uint8_t sequence, double sent) {
-        for (int a = 0; a < 4; ++a) {
-            vex_data_ping_t record{};
-            record.sequence = sequence;
-            record.serial_number = kTag;
-            record.network_id = kTagId;
-            record.rx_time = static_cast<uint64_t>(ArrivalTicks(truth, a, sent) + localOffset(a));
-            record.signal_strength = signal_strength_t{3000, 3000, 3000, 1000, 2000, 0};
-            dpu_->RxVexPing(kAnchors[a], VexDataItem(VexType::kPing, sizeof(record), &record));
-        }
-    };
-    const double firstSyncSeconds = firstSync / kTicksPerSecond;
+    const double syncSeconds = kSyncSeconds;
+    auto sync = [this](int k) { Sync(k); };
+    auto ping = [this, &truth](uint8_t sequence, double sent) { Ping(kTag, kTagId, truth, sequence, sent); };
+    const double firstSyncSeconds = kFirstSync / kTicksPerSecond;
     {
         // What the master hears is not the anchors' business: its pings are
         // not queued and its timed receptions do not move its clock. A ping
