@@ -169,6 +169,9 @@ void DwNode::SetConfiguredPosition(double x, double y, double z, float kindMarke
 }
 
 derazud_pos3_t DwNode::GetCurrentPos3() const {
+    if (!has_position_history_.load(std::memory_order_acquire)) {
+        return configured_position_;
+    }
     // Waits: solver threads hold the lock only to append or average.
     AnnotatedMutexLocker lock(&position_mutex_);
     return position_history_.empty() ? configured_position_ : position_history_.back();
@@ -195,6 +198,7 @@ void DwNode::SetCurrentPos3(const derazud_pos3_t& position) {
         return;
     }
     position_history_.push_back(position);
+    has_position_history_.store(true, std::memory_order_release);
     // 64 bits: a factor of 0xFFFFFFFF plus one must not wrap to 0.
     const uint64_t limit =
         std::min<uint64_t>(static_cast<uint64_t>(SmoothingFactor()) + 1, kMaxPositionHistory);
@@ -229,6 +233,9 @@ vex_data_position_t DwNode::GetSmoothedPositionData() const {
 }
 
 derazud_pos3_t DwNode::GetSmoothedPos3() const {
+    if (!has_position_history_.load(std::memory_order_acquire)) {
+        return configured_position_;
+    }
     AnnotatedMutexLocker lock(&position_mutex_);
     if (position_history_.empty())
         return configured_position_;

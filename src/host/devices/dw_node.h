@@ -227,6 +227,11 @@ class DwNode {
     mutable QMutex position_mutex_;
     // Newest last. Guarded by position_mutex_.
     std::deque<derazud_pos3_t> position_history_;
+    // Set, never cleared, with the first position stored. Until then the
+    // position reads return the configured position without the lock: the
+    // anchors are never positioned, and every solve and every report check
+    // reads all of them, from several threads at once.
+    std::atomic<bool> has_position_history_{false};
     mutable QMutex report_mutex_;
     // Receiver thread only.
     std::deque<anchor_report_item_queue_t> anchor_report_item_queue_;
