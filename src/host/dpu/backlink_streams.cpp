@@ -4,27 +4,42 @@
 #include <mutex>
 #include <utility>
 
+SenderThread::SenderThread(const char* name) : context_(new SenderContext()) {
+    thread_.setObjectName(name);
+    context_->moveToThread(&thread_);
+    thread_.start();
+}
+
+SenderThread::~SenderThread() {
+    Stop();
+}
+
+void SenderThread::Run(const std::function<void()>& work) {
+    if (context_ != nullptr && thread_.isRunning()) {
+        context_->Run(work);
+    }
+}
+
+void SenderThread::Stop() {
+    if (thread_.isRunning()) {
+        thread_.quit();
+        thread_.wait();
+    }
+    // The thread has ended: nothing can be queued to the context any more.
+    delete context_;
+    context_ = nullptr;
+}
+
 BacklinkStreams::BacklinkStreams(const NetworkSocketSettings& output, const NetworkSocketSettings& input)
-    : sender_context_(new SenderContext()) {
-    sender_thread_.setObjectName("VuvSender");
-    sender_context_->moveToThread(&sender_thread_);
-    sender_thread_.start();
-    RunInSenderThread([this, &output, &input] {
-        output_.reset(new VexConnection(output));
-        if (!(input == output)) {
-            input_.reset(new VexConnection(input));
-        }
-    });
+    : output_thread_("VuvOutSender"), input_thread_("VuvInSender") {
+    output_thread_.Run([this, &output] { output_.reset(new VexConnection(output)); });
+    if (!(input == output)) {
+        input_thread_.Run([this, &input] { input_.reset(new VexConnection(input)); });
+    }
 }
 
 BacklinkStreams::~BacklinkStreams() {
     Close();
-}
-
-void BacklinkStreams::RunInSenderThread(const std::function<void()>& work) {
-    if (sender_context_ != nullptr && sender_thread_.isRunning()) {
-        sender_context_->Run(work);
-    }
 }
 
 void SenderContext::Run(const std::function<void()>& work) {
@@ -94,20 +109,13 @@ void BacklinkStreams::Close() {
         input = std::move(input_);
     }
     // Destroyed outside the lock (a connection waits for its receive thread)
-    // and in the sender thread, whose event loop then deletes the
-    // transmitters, sending what was queued before them.
+    // and each in its sender thread, whose event loop then deletes the
+    // transmitter, sending what was queued before it.
     std::lock_guard<std::mutex> closing(close_mutex_);
-    RunInSenderThread([&output, &input] {
-        input.reset();
-        output.reset();
-    });
-    if (sender_thread_.isRunning()) {
-        sender_thread_.quit();
-        sender_thread_.wait();
-    }
-    // The thread has ended: nothing can be queued to the context any more.
-    delete sender_context_;
-    sender_context_ = nullptr;
+    input_thread_.Run([&input] { input.reset(); });
+    output_thread_.Run([&output] { output.reset(); });
+    input_thread_.Stop();
+    output_thread_.Stop();
 }
 
 bool BacklinkStreams::IsOneConnection() {

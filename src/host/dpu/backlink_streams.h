@@ -6,12 +6,14 @@
 // connection: Close deletes the connections only after the publications in
 // flight, and publications after it do nothing.
 //
-// Threads: the connections are built, send and are deleted in a sender
-// thread of the streams' own, never in the constructing thread. A publication
-// from any other thread is queued to a transmitter's thread; were that the
-// host's or the main thread, which block in the network reset and in the
-// quit-time stop, the Internal stream would go silent exactly while the engine
-// waits for the master's acknowledgements on it.
+// Threads: each connection is built, sends and is deleted in a sender thread
+// of its own, never in the constructing thread. A publication from any other
+// thread is queued to a transmitter's thread; were that the host's or the
+// main thread, which block in the network reset and in the quit-time stop,
+// the Internal stream would go silent exactly while the engine waits for the
+// master's acknowledgements on it. With one thread per stream, the positions
+// of a sync period, which all complete at once, do not wait behind the
+// devices' receptions forwarded on the Internal stream, nor the reverse.
 
 #include <QObject>
 #include <QThread>
@@ -50,6 +52,27 @@ class SenderContext : public QObject {
     bool done_ = false;
 };
 
+// A thread whose event loop only sends and rebuilds sockets, so that it never
+// blocks for long, and the context that runs work handed to it.
+class SenderThread {
+  public:
+    explicit SenderThread(const char* name);
+    // Stops the thread if Stop has not.
+    ~SenderThread();
+    SenderThread(const SenderThread&) = delete;
+    SenderThread& operator=(const SenderThread&) = delete;
+
+    // Runs the work in the thread and waits for it; nothing once stopped.
+    void Run(const std::function<void()>& work);
+    // Ends the thread after the events queued to it. Not concurrently with Run.
+    void Stop();
+
+  private:
+    QThread thread_;
+    // Lives in thread_; deleted by Stop once the thread has ended.
+    SenderContext* context_;
+};
+
 class BacklinkStreams : public VexPublisher {
   public:
     // Starts the sender thread and builds the connections in it.
@@ -74,17 +97,12 @@ class BacklinkStreams : public VexPublisher {
     bool IsClosed();
 
   private:
-    // Runs the work in the sender thread and waits for it.
-    void RunInSenderThread(const std::function<void()>& work);
-
-    // The transmitters' thread; its event loop only sends and rebuilds
-    // sockets, so it never blocks for long. Ended by Close.
-    QThread sender_thread_;
-    // Lives in sender_thread_: runs the work handed to it. Deleted by Close
-    // once the thread has ended.
-    SenderContext* sender_context_;
+    // The transmitters' threads, of the output connection and of the input
+    // one (idle when one connection serves both). Ended by Close.
+    SenderThread output_thread_;
+    SenderThread input_thread_;
     // Serialises Close (the Backlink's thread, and whichever thread drops the
-    // last reference); also guards sender_context_ from then on.
+    // last reference), and with it the ending of the sender threads.
     std::mutex close_mutex_;
     // Guards the two pointers: shared by publishers, subscribers and the
     // clearing of subscriptions (any thread), exclusive while Close takes the
