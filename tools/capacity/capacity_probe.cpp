@@ -5,8 +5,10 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -156,6 +158,10 @@ bool ExternalStreamListener::Start(const std::string& group, uint16_t port, std:
     const int one = 1;
     setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
     setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof(kReceiveBufferBytes));
+    // The kernel stamps each datagram as it is queued to the socket, so the
+    // arrival measured does not depend on when this thread gets to read it
+    // (the tool's own threads compete with the server for the processors).
+    setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof(one));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -194,19 +200,50 @@ std::vector<capacity_observation_t> ExternalStreamListener::Take() {
     return taken;
 }
 
+namespace {
+
+// The kernel's stamp of a received datagram (CLOCK_REALTIME) on the
+// simulator's clock (CLOCK_MONOTONIC), by the two clocks' difference read
+// just after it; the reading itself when there is no stamp.
+int64_t ArrivalOnMonotonicClock(const msghdr& message) {
+    const int64_t monotonic_now = SimMonotonicNs();
+    timespec realtime{};
+    clock_gettime(CLOCK_REALTIME, &realtime);
+    const int64_t realtime_now = static_cast<int64_t>(realtime.tv_sec) * 1000000000 + realtime.tv_nsec;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+         header = CMSG_NXTHDR(const_cast<msghdr*>(&message), header)) {
+        if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_TIMESTAMPNS &&
+            header->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+            timespec stamp{};
+            std::memcpy(&stamp, CMSG_DATA(header), sizeof(stamp));
+            const int64_t stamp_ns = static_cast<int64_t>(stamp.tv_sec) * 1000000000 + stamp.tv_nsec;
+            // Never later than the reading: a clock step cannot make it so.
+            return std::min(monotonic_now, stamp_ns - (realtime_now - monotonic_now));
+        }
+    }
+    return monotonic_now;
+}
+
+}  // namespace
+
 void ExternalStreamListener::Run() {
     std::vector<uint8_t> buffer(VexPacket::kMaxPacketSize + 1);
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
     while (!stopping_) {
         pollfd wait{fd_, POLLIN, 0};
         if (poll(&wait, 1, 100) <= 0)
             continue;
         for (;;) {
-            const ssize_t got = recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            iovec data{buffer.data(), buffer.size()};
+            msghdr message{};
+            message.msg_iov = &data;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof(control);
+            const ssize_t got = recvmsg(fd_, &message, MSG_DONTWAIT);
             if (got < 0)
                 break;
-            // Stamped at once, one datagram at a time: the latency measured
-            // includes this thread's own wake-up, never less than the truth.
-            const int64_t arrival_ns = SimMonotonicNs();
+            const int64_t arrival_ns = ArrivalOnMonotonicClock(message);
             datagrams_++;
             capacity_observation_t observation;
             if (Decode(buffer.data(), static_cast<size_t>(got), arrival_ns, &observation)) {
