@@ -264,12 +264,12 @@ class Dpu : public QObject, public ToaReportReceiver {
     // is queued already.
     void RequestConfigPublication();
 
-    // Queues the report and, unless the starts are deferred, starts solving
-    // tasks for it.
+    // Queues the report and starts a solving task for it when fewer run than
+    // allowed.
     void ScheduleSolve(derazud_toa_rpt_t report);
-    // Starts solving tasks for the waiting reports, as many as the pool has
-    // threads free for them.
-    void StartWaitingSolves();
+    // Starts solving tasks for the waiting reports while fewer than `limit`
+    // (and than the pool has threads) run.
+    void StartWaitingSolves(int limit);
     // A solving task: solves the queued reports until none is left that it
     // may take, and then ends.
     void RunSolves();
@@ -328,16 +328,18 @@ class Dpu : public QObject, public ToaReportReceiver {
     // Reports waiting for a solve, oldest first. A task takes the oldest
     // report whose tag no other task is solving, so a tag's reports are
     // solved one after another in order, and different tags in parallel.
-    // Guarded by solve_mutex_, as are the tags being solved, the counts of
-    // running and of waiting tasks, the wake-ups under way and the stop.
+    // Guarded by solve_mutex_, as are the tags being solved and the count of
+    // running solving tasks.
     std::deque<derazud_toa_rpt_t> waiting_solves_;
     std::vector<uint32_t> solving_tags_;
     // Set while a sync maps an anchor's queued receptions onto the master's
     // time, which completes the reports of a whole period one after another:
-    // their solves start together when it is done. Starting a pool task for
-    // each as it completes wakes a pool thread per report, and solves running
-    // meanwhile take the processors and locks the receiver thread needs, so
-    // the last report of the period would come later. Receiver thread only.
+    // meanwhile at most kSolversWhileMapping tasks solve them, and the others
+    // start when it is done. Starting a pool task as each report completes
+    // wakes a pool thread per report, and many solves running meanwhile take
+    // the processors the receiver thread needs, so the last report of the
+    // period would come later. Receiver thread only.
+    static constexpr int kSolversWhileMapping = 2;
     bool solve_start_deferred_ = false;
     int running_solves_;
 };

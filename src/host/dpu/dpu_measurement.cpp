@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "base/device_time.h"
 #include "base/serial_number.h"
@@ -70,7 +71,7 @@ void Dpu::RxVexTimedRx(uint32_t serial, const VexDataItem& item) {
     }
     queue.clear();
     solve_start_deferred_ = false;
-    StartWaitingSolves();
+    StartWaitingSolves(std::numeric_limits<int>::max());
 }
 
 void Dpu::RxVexPing(uint32_t serial, const VexDataItem& item) {
@@ -166,19 +167,18 @@ void Dpu::ScheduleSolve(derazud_toa_rpt_t report) {
         std::lock_guard<std::mutex> lock(solve_mutex_);
         waiting_solves_.push_back(report);
     }
-    if (!solve_start_deferred_) {
-        StartWaitingSolves();
-    }
+    StartWaitingSolves(solve_start_deferred_ ? kSolversWhileMapping : std::numeric_limits<int>::max());
 }
 
-void Dpu::StartWaitingSolves() {
+void Dpu::StartWaitingSolves(int limit) {
     QThreadPool* pool = QThreadPool::globalInstance();
     int starting = 0;
     {
         // A running task takes every report it may, so another starts only
-        // while fewer run than the pool has threads.
+        // while fewer run than allowed.
         std::lock_guard<std::mutex> lock(solve_mutex_);
-        const int free_threads = std::max(0, std::max(1, pool->maxThreadCount()) - running_solves_);
+        const int allowed = std::min(limit, std::max(1, pool->maxThreadCount()));
+        const int free_threads = std::max(0, allowed - running_solves_);
         starting = static_cast<int>(std::min(static_cast<size_t>(free_threads), waiting_solves_.size()));
         running_solves_ += starting;
     }

@@ -1,4 +1,4 @@
-// The Backlink's streams send from a thread of their own: what any thread
+// The Backlink's streams send from threads of their own: what any thread
 // publishes leaves even while the thread that built the streams is blocked
 // without running its event loop (as the host's thread is in a network reset,
 // and the main thread during the quit-time stop), and a close sends what was
@@ -26,6 +26,7 @@ using namespace std::chrono_literals;
 constexpr uint16_t kOutputPort = 45400;
 constexpr uint16_t kInputPort = 45401;
 constexpr uint16_t kClosePort = 45402;
+constexpr uint16_t kCloseInputPort = 45403;
 
 // Collects the sequence values of the tick items seen on one stream, on its
 // receiver thread, and lets another thread wait for a count without running
@@ -99,26 +100,42 @@ TEST(BacklinkStreamsTest, PublicationsLeaveWhileTheBuildingThreadIsBlocked) {
     EXPECT_TRUE(streams.IsClosed());
 }
 
-TEST(BacklinkStreamsTest, CloseSendsWhatWasPublishedBeforeIt) {
-    TickCollector collector(kClosePort);
+// Published from another thread, then closed: everything published leaves,
+// from one connection serving both streams and from two connections (each
+// sending in a thread of its own).
+void ExpectCloseSendsWhatWasPublishedBeforeIt(uint16_t output_port, uint16_t input_port) {
+    TickCollector output_collector(output_port);
+    TickCollector input_collector(input_port);
     constexpr uint32_t kPackets = 50;
     {
-        BacklinkStreams streams(LoopbackStream(kClosePort), LoopbackStream(kClosePort));
-        ASSERT_TRUE(streams.IsOneConnection());
+        BacklinkStreams streams(LoopbackStream(output_port), LoopbackStream(input_port));
+        ASSERT_EQ(streams.IsOneConnection(), output_port == input_port);
         std::thread publisher([&] {
             for (uint32_t value = 1; value <= kPackets; ++value) {
-                VexPacket packet = TickPacket(value);
-                streams.PublishOutputVex(packet);
+                VexPacket output = TickPacket(value);
+                streams.PublishOutputVex(output);
+                VexPacket input = TickPacket(kPackets + value);
+                streams.PublishInputVex(input);
             }
         });
         publisher.join();
         streams.Close();
         // Refused quietly after the close.
-        VexPacket late = TickPacket(kPackets + 1);
+        VexPacket late = TickPacket(3 * kPackets);
         streams.PublishInputVex(late);
+        streams.PublishOutputVex(late);
     }
-    EXPECT_TRUE(collector.WaitForCount(kPackets)) << collector.Count();
-    EXPECT_EQ(collector.Count(), kPackets);
+    // One stream sees both kinds of publication; two see theirs each.
+    const size_t each = output_port == input_port ? 2 * kPackets : kPackets;
+    EXPECT_TRUE(output_collector.WaitForCount(each)) << output_collector.Count();
+    EXPECT_TRUE(input_collector.WaitForCount(each)) << input_collector.Count();
+    EXPECT_EQ(output_collector.Count(), each);
+    EXPECT_EQ(input_collector.Count(), each);
+}
+
+TEST(BacklinkStreamsTest, CloseSendsWhatWasPublishedBeforeIt) {
+    ExpectCloseSendsWhatWasPublishedBeforeIt(kClosePort, kClosePort);
+    ExpectCloseSendsWhatWasPublishedBeforeIt(kClosePort, kCloseInputPort);
 }
 
 }  // namespace
