@@ -73,22 +73,6 @@ uint32_t WrapToNetworkTime(double value) {
 
 }  // namespace
 
-class Dpu::BringUpScope {
-  public:
-    explicit BringUpScope(Dpu* dpu) : dpu_(dpu) { ++dpu->bring_up_depth_; }
-    ~BringUpScope() {
-        if (dpu_) {
-            --dpu_->bring_up_depth_;
-        }
-    }
-    BringUpScope(const BringUpScope&) = delete;
-    BringUpScope& operator=(const BringUpScope&) = delete;
-
-  private:
-    // The engine may be deleted by an event processed inside the scope.
-    QPointer<Dpu> dpu_;
-};
-
 Dpu::Dpu(QObject* parent)
     : QObject(parent),
       reset_requested_(false),
@@ -404,27 +388,14 @@ void Dpu::InitializeNetwork(NodeLink* link) {
     }
     const uint32_t serial = link->GetSerialNumber();
     if (master_ && master_->GetSerialNumber() == serial) {
-        if (reset_requested_ || network_has_reset_) {
-            return;
+        AttachMasterLink(link);
+        // A running scope (a wait of the bring-up processing this event, or
+        // the reset) stops early and the bring-up starts over when it ends;
+        // else it starts now. After a reset it stops once the master is
+        // deconfigured.
+        if (EnterBringUp(BringUpEntry::kRestart)) {
+            LeaveBringUp();
         }
-        if (bring_up_depth_ > 0) {
-            // A wait of the running bring-up is processing this event: it
-            // leaves early and the bring-up starts over with this link.
-            pending_master_link_ = link;
-            master_restart_pending_ = true;
-            return;
-        }
-        QPointer<NodeLink> next = link;
-        while (next) {
-            master_restart_pending_ = false;
-            pending_master_link_.clear();
-            if (!BringUpMaster(next.data())) {
-                return;
-            }
-            next = master_restart_pending_ ? pending_master_link_ : QPointer<NodeLink>();
-        }
-        master_restart_pending_ = false;
-        pending_master_link_.clear();
         return;
     }
 
@@ -458,15 +429,53 @@ void Dpu::InitializeNetwork(NodeLink* link) {
     }
 }
 
-bool Dpu::BringUpMaster(NodeLink* link) {
-    BringUpScope scope(this);
-    // A bring-up that starts over must not have the previous one's timer
-    // start the master in the middle of it.
-    master_start_timer_->stop();
+void Dpu::AttachMasterLink(NodeLink* link) {
+    // The node is moved before the old link is shut down: see
+    // DwNode::SetNodeLink.
     const QPointer<NodeLink> old = master_->GetNodeLink();
     master_->SetNodeLink(link);
     if (old && old.data() != link) {
         old->Shutdown();
+    }
+}
+
+bool Dpu::EnterBringUp(BringUpEntry entry) {
+    std::lock_guard<std::mutex> lock(bring_up_mutex_);
+    if (entry == BringUpEntry::kRestart) {
+        master_restart_pending_ = true;
+    }
+    if (entry != BringUpEntry::kAlways && bring_up_depth_ > 0) {
+        return false;
+    }
+    ++bring_up_depth_;
+    return true;
+}
+
+bool Dpu::LeaveBringUp() {
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(bring_up_mutex_);
+            // An outer scope of this thread (or a scope of another) takes the
+            // restart when it ends: starting it here would nest.
+            if (bring_up_depth_ > 1 || !master_restart_pending_) {
+                --bring_up_depth_;
+                return true;
+            }
+            master_restart_pending_ = false;
+        }
+        if (!BringUpMaster()) {
+            return false;
+        }
+    }
+}
+
+bool Dpu::BringUpMaster() {
+    // A bring-up that starts over must not have the previous one's timer
+    // start the master in the middle of it.
+    StopMasterStartTimer();
+    // The link that asked for the restart is gone already: nothing to bring up.
+    if (!master_ || !master_->GetNodeLink()) {
+        return true;
     }
     if (!DeconfigureMasterSteps()) {
         return false;
@@ -485,11 +494,9 @@ bool Dpu::BringUpMaster(NodeLink* link) {
 }
 
 void Dpu::InitializeNetwork() {
-    if (bring_up_depth_ > 0) {
-        return;
+    if (EnterBringUp(BringUpEntry::kUnlessRunning) && InitializeNetworkSteps()) {
+        LeaveBringUp();
     }
-    BringUpScope scope(this);
-    InitializeNetworkSteps();
 }
 
 bool Dpu::InitializeNetworkSteps() {
@@ -510,12 +517,11 @@ bool Dpu::InitializeNetworkSteps() {
 
 void Dpu::InitializeMasterNode() {
     // Inside a running bring-up (its waits process events) the timer cannot
-    // be the one that bring-up armed: it stopped it and arms its own.
-    if (bring_up_depth_ > 0) {
-        return;
+    // be the one that bring-up armed: it stopped it and arms its own. A
+    // master connection during this start has it start over when it ends.
+    if (EnterBringUp(BringUpEntry::kUnlessRunning) && InitializeMasterNodeSteps()) {
+        LeaveBringUp();
     }
-    BringUpScope scope(this);
-    InitializeMasterNodeSteps();
 }
 
 bool Dpu::InitializeMasterNodeSteps() {
@@ -526,8 +532,12 @@ bool Dpu::InitializeMasterNodeSteps() {
     if (!DeconfigureMasterSteps()) {
         return false;
     }
-    const int sleepMs =
-        timings_.master_start_sleep_ms >= 0 ? timings_.master_start_sleep_ms : PeriodsToMs(20, sync_period_);
+    if (BringUpShouldStop()) {
+        return true;
+    }
+    const int sleepMs = timings_.master_start_sleep_ms >= 0
+                            ? timings_.master_start_sleep_ms
+                            : PeriodsToMs(kMasterStartSyncPeriods, sync_period_);
     QThread::msleep(static_cast<unsigned long>(sleepMs));
     if (BringUpShouldStop()) {
         return true;
@@ -540,13 +550,14 @@ bool Dpu::InitializeMasterNodeSteps() {
 }
 
 void Dpu::DeconfigureMaster() {
-    BringUpScope scope(this);
-    DeconfigureMasterSteps();
+    if (EnterBringUp(BringUpEntry::kAlways) && DeconfigureMasterSteps()) {
+        LeaveBringUp();
+    }
 }
 
 int Dpu::StopAttemptSleepMs() const {
     return timings_.stop_attempt_sleep_ms >= 0 ? timings_.stop_attempt_sleep_ms
-                                               : PeriodsToMs(2, sync_period_);
+                                               : PeriodsToMs(kStopAttemptSyncPeriods, sync_period_);
 }
 
 bool Dpu::DeconfigureMasterSteps() {
@@ -617,7 +628,7 @@ void Dpu::StopMasterStartTimer() {
 }
 
 void Dpu::ResetNetwork() {
-    BringUpScope scope(this);
+    EnterBringUp(BringUpEntry::kAlways);
     reset_requested_ = true;
     StopMasterStartTimer();
     ResetMaster(static_cast<uint32_t>(GetNetworkTimeCounter() + kNetworkResetTime));
@@ -638,6 +649,7 @@ void Dpu::ResetNetwork() {
     }
     QThread::msleep(static_cast<unsigned long>(timings_.reset_wait_ms));
     network_has_reset_ = true;
+    LeaveBringUp();
 }
 
 // ---------------------------------------------------------------------------

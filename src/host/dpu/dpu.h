@@ -24,6 +24,8 @@
 //   counter for its RF-settings time).
 // - publisher_ has a lock of its own (taken briefly by every publication to
 //   copy the pointer, and to attach or detach).
+// - bring_up_mutex_ guards the count of running bring-up and reset scopes
+//   and the writes of the master-restart flag (engine's and host's threads).
 // - solve_mutex_ guards the per-tag solve queues and the count of running
 //   solve tasks; the destructor waits on it until no task runs.
 // - The flags polled across threads are atomics. The registry, the
@@ -72,9 +74,14 @@ class Dpu : public QObject, public ToaReportReceiver {
   public:
     using CommandList = std::vector<std::shared_ptr<DwCommand>>;
 
+    // Sync periods slept per stop attempt and before the normal start.
+    static constexpr uint32_t kStopAttemptSyncPeriods = 2;
+    static constexpr uint32_t kMasterStartSyncPeriods = 20;
+
     // Durations of the bring-up and the reset. The program uses the defaults;
     // tests shorten them. A negative sync-period sleep means "from the sync
-    // period" (2 periods per stop attempt, 20 before the normal start).
+    // period" (kStopAttemptSyncPeriods per stop attempt,
+    // kMasterStartSyncPeriods before the normal start).
     struct BringUpTimings {
         int connect_wait_ms = 5050;
         int rf_switch_delay_ms = 500;
@@ -213,16 +220,34 @@ class Dpu : public QObject, public ToaReportReceiver {
     void PublishRequestedConfigs();
 
   private:
-    // Keeps the bring-up from nesting: the waits process events, and a link
-    // that connects or a timer that fires meanwhile must not start a second
+    // How a step of the bring-up enters its scope. The scopes keep the
+    // bring-up from nesting: the waits process events, and a link that
+    // connects or a timer that fires meanwhile must not start a second
     // bring-up inside the first.
-    class BringUpScope;
+    enum class BringUpEntry {
+        kAlways,         // the reset and a lone deconfiguration
+        kUnlessRunning,  // the timer's start and the fast sync
+        kRestart,        // a master connection: starts over at once or when the running scopes end
+    };
+    // False when a scope runs and `entry` leaves it be.
+    bool EnterBringUp(BringUpEntry entry);
+    // Leaves the scope. The last scope to end brings the master up again on
+    // its newest link first, for as long as connections asked for it
+    // meanwhile. False when the engine was deleted while events were
+    // processed. Not called after a step reported the engine deleted.
+    bool LeaveBringUp();
+    // The newest link becomes the master's at once and the one it replaces is
+    // shut down, even while a bring-up or a reset runs: every frame sent to
+    // the master from then on, the reset of every tick among them, goes to
+    // the device that is there.
+    void AttachMasterLink(NodeLink* link);
 
     void _ProcessAnchors(const anchor_report_item_queue_t& item, const std::shared_ptr<DwNode>& anchor,
                          int64_t now);
 
     // Each returns false when the engine was deleted while events were processed.
-    bool BringUpMaster(NodeLink* link);
+    // The master's whole bring-up on the link it has now.
+    bool BringUpMaster();
     bool InitializeNetworkSteps();
     bool InitializeMasterNodeSteps();
     bool DeconfigureMasterSteps();
@@ -315,11 +340,15 @@ class Dpu : public QObject, public ToaReportReceiver {
     BringUpTimings timings_;
 
     // The bring-up runs in the engine's thread and the reset in the host's,
-    // which may be another one: both count their scopes and poll the restart.
-    std::atomic<int> bring_up_depth_;
+    // which may be another one: both count their scopes in bring_up_depth_.
+    // bring_up_mutex_ guards the count and the writes of the restart flag
+    // together, so that a master connection either finds a scope that will
+    // take its restart or runs the restart itself. Taken briefly by the
+    // engine's thread and the host's, never across a wait.
+    std::mutex bring_up_mutex_;
+    int bring_up_depth_;
+    // Polled by the waits without the lock.
     std::atomic<bool> master_restart_pending_;
-    // Engine thread only.
-    QPointer<NodeLink> pending_master_link_;
 
     std::atomic<bool> config_publication_queued_;
 

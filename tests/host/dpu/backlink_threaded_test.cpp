@@ -168,11 +168,18 @@ TEST_F(BacklinkTest, TimersRepublishFromTheBacklinksThreadUntilShutdown) {
     Start(43504, 43505);
     StreamWatcher external(43504, {VexType::kInfrastructure});
     StreamWatcher internal(43505, {VexType::kConfig});
+    // The program's intervals, 100 times shorter here.
+    const backlink_timings_t program;
+    EXPECT_EQ(program.infrastructure_first_ms, 1000);
+    EXPECT_EQ(program.infrastructure_interval_ms, 7013);
+    EXPECT_EQ(program.config_first_ms, 1500);
+    EXPECT_EQ(program.config_interval_ms, 20131);
+    constexpr int kTimeScale = 100;
     backlink_timings_t timings;
-    timings.infrastructure_first_ms = 20;
-    timings.infrastructure_interval_ms = 50;
-    timings.config_first_ms = 30;
-    timings.config_interval_ms = 70;
+    timings.infrastructure_first_ms = program.infrastructure_first_ms / kTimeScale;
+    timings.infrastructure_interval_ms = program.infrastructure_interval_ms / kTimeScale;
+    timings.config_first_ms = program.config_first_ms / kTimeScale;
+    timings.config_interval_ms = program.config_interval_ms / kTimeScale;
     auto* backlink = new Backlink(dpu_.get(), nullptr, timings);
     const WorkerThread thread = WorkerThread::Create(backlink, &Backlink::Run, &Backlink::QuitThreadSignal,
                                                      &Backlink::Shutdown, QString("Backlink"));

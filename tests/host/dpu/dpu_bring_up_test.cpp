@@ -34,16 +34,23 @@ using Bytes = std::vector<uint8_t>;
 using CommandList = Dpu::CommandList;
 using std::chrono::milliseconds;
 
-Dpu::BringUpTimings ShortTimings() {
+// The tests wait 125 times shorter than the program (a 5050 ms wait takes 40 ms).
+constexpr int kTimeScale = 125;
+
+int PeriodsMs(uint32_t periods, uint32_t syncPeriod) {
+    return static_cast<int>(periods * syncPeriod * Dpu::kNetworkTimeUnitMs);
+}
+
+// The program's own waits (the defaults), shortened.
+Dpu::BringUpTimings ShortTimings(uint32_t syncPeriod) {
     Dpu::BringUpTimings timings;
-    timings.connect_wait_ms = 40;
-    timings.rf_switch_delay_ms = 20;
-    timings.master_start_delay_ms = 60;
-    timings.stop_attempt_sleep_ms = 1;
-    timings.master_start_sleep_ms = 10;
-    timings.reset_master_sleep_ms = 1;
-    timings.reset_deconfigure_sleep_ms = 1;
-    timings.reset_wait_ms = 5;
+    for (int* wait :
+         {&timings.connect_wait_ms, &timings.rf_switch_delay_ms, &timings.master_start_delay_ms,
+          &timings.reset_master_sleep_ms, &timings.reset_deconfigure_sleep_ms, &timings.reset_wait_ms}) {
+        *wait /= kTimeScale;
+    }
+    timings.stop_attempt_sleep_ms = PeriodsMs(Dpu::kStopAttemptSyncPeriods, syncPeriod) / kTimeScale;
+    timings.master_start_sleep_ms = PeriodsMs(Dpu::kMasterStartSyncPeriods, syncPeriod) / kTimeScale;
     return timings;
 }
 
@@ -105,11 +112,11 @@ class DpuBringUpTest : public ::testing::Test {
     void Start(const options_t& options) {
         site_ = Install(options);
         dpu_.reset(new Dpu());
-        dpu_->SetBringUpTimingsForTesting(ShortTimings());
         {
             StdoutCapture quiet;
             ASSERT_TRUE(dpu_->Init({}, site_.node_manager, site_.scheduler, site_.budget));
         }
+        dpu_->SetBringUpTimingsForTesting(ShortTimings(Period()));
         dpu_->AttachPublisher(publisher_);
         master_.reset(new RecordingLink(kMaster, "master-port"));
         AcknowledgeStops(master_.get(), kMaster);
@@ -139,6 +146,41 @@ class DpuBringUpTest : public ::testing::Test {
         publisher_->Clear();
     }
 
+    // Every frame of the master's whole bring-up with fast sync, before any tick.
+    std::vector<Bytes> WholeBringUp() const {
+        const TIME_RESERVATION_T announcement = site_.scheduler->GetTimeSlot(
+            RfScheduler::kAnnouncementOwner, site_.budget.GetSlottime(RfSchedulerSettings::kSlotAnnouncement),
+            Period());
+        Bytes normalStart = {0x11, 0x00, 0, 0, 0, 0, 0x01, 0, 0, 0, 0, 127, 2};
+        wire::write_be32(normalStart.data() + 2, Period());
+        wire::write_be32(normalStart.data() + 7, announcement.start);
+        // Network id 1: the master is registered first.
+        const Bytes setAddress = {0x11, 0x05, 0x00, 0x08, 0x01, 0x12, 0x08,
+                                  0x01, 0x00, 0x00, 0x01, 0x00, 0x01};
+        // The counter is 0: the wired setup's RF switch is due at 5.5 periods.
+        const uint32_t setupTime = static_cast<uint32_t>(5.5 * Period());
+        return {
+            kRxPassthroughOff,
+            kTxPassthroughOff,
+            kStopSync,
+            Concat({0x11, 0x05, 0x00, 0x14, 0x01}, RfSettingsCommand(setupTime, 1)),
+            kRxPassthroughOn,
+            kRxPassthroughOn,
+            kRxPassthroughOn,
+            kTxPassthroughOn,
+            kFastStartSync,
+            // The switch at network time 7.0 s.
+            Concat({0x11, 0x05, 0x00, 0x14, 0x01}, RfSettingsCommand(6825273, 0)),
+            kRxPassthroughOff,
+            kTxPassthroughOff,
+            kStopSync,
+            kRxPassthroughOn,
+            kTxPassthroughOn,
+            setAddress,
+            normalStart,
+        };
+    }
+
     int FindNormalStart() const {
         const auto frames = master_->Frames();
         for (size_t i = 0; i < frames.size(); ++i) {
@@ -164,40 +206,10 @@ TEST_F(DpuBringUpTest, MasterConnectionRunsTheWholeBringUpInOrderWithItsWaits) {
         ASSERT_TRUE(SpinUntil([this] { return FindNormalStart() >= 0; }));
     }
     const auto frames = master_->Frames();
-    const TIME_RESERVATION_T announcement = site_.scheduler->GetTimeSlot(
-        RfScheduler::kAnnouncementOwner, site_.budget.GetSlottime(RfSchedulerSettings::kSlotAnnouncement),
-        Period());
-    Bytes normalStart = {0x11, 0x00, 0, 0, 0, 0, 0x01, 0, 0, 0, 0, 127, 2};
-    wire::write_be32(normalStart.data() + 2, Period());
-    wire::write_be32(normalStart.data() + 7, announcement.start);
-    // Network id 1: the master is registered first.
-    const Bytes setAddress = {0x11, 0x05, 0x00, 0x08, 0x01, 0x12, 0x08, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01};
-    // Before any tick the counter is 0: the wired setup's RF switch is due at 5.5 periods.
-    const uint32_t setupTime = static_cast<uint32_t>(5.5 * Period());
-    const std::vector<Bytes> expected = {
-        kRxPassthroughOff,
-        kTxPassthroughOff,
-        kStopSync,
-        Concat({0x11, 0x05, 0x00, 0x14, 0x01}, RfSettingsCommand(setupTime, 1)),
-        kRxPassthroughOn,
-        kRxPassthroughOn,
-        kRxPassthroughOn,
-        kTxPassthroughOn,
-        kFastStartSync,
-        // The switch at network time 7.0 s.
-        Concat({0x11, 0x05, 0x00, 0x14, 0x01}, RfSettingsCommand(6825273, 0)),
-        kRxPassthroughOff,
-        kTxPassthroughOff,
-        kStopSync,
-        kRxPassthroughOn,
-        kTxPassthroughOn,
-        setAddress,
-        normalStart,
-    };
-    ASSERT_EQ(BytesOf(frames), expected);
+    ASSERT_EQ(BytesOf(frames), WholeBringUp());
     EXPECT_TRUE(dpu_->IsMasterInitialized());
 
-    const Dpu::BringUpTimings timings = ShortTimings();
+    const Dpu::BringUpTimings timings = ShortTimings(Period());
     auto gap = [&frames](size_t from, size_t to) {
         return std::chrono::duration_cast<milliseconds>(frames[to].when - frames[from].when).count();
     };
@@ -208,6 +220,55 @@ TEST_F(DpuBringUpTest, MasterConnectionRunsTheWholeBringUpInOrderWithItsWaits) {
     EXPECT_GE(gap(8, 9), timings.rf_switch_delay_ms);
     EXPECT_GE(gap(8, 10), timings.master_start_delay_ms - 1);
     EXPECT_GE(gap(12, 13), timings.master_start_sleep_ms);
+}
+
+TEST(DpuBringUpTimingsTest, TheProgramWaitsItsOwnDurationsWhichTheTestsShorten) {
+    const Dpu::BringUpTimings program;
+    EXPECT_EQ(program.connect_wait_ms, 5050);
+    EXPECT_EQ(program.rf_switch_delay_ms, 500);
+    EXPECT_EQ(program.master_start_delay_ms, 7000);
+    // Negative: from the sync period, 2 periods per stop attempt and 20
+    // before the normal start.
+    EXPECT_EQ(program.stop_attempt_sleep_ms, -1);
+    EXPECT_EQ(program.master_start_sleep_ms, -1);
+    EXPECT_EQ(Dpu::kStopAttemptSyncPeriods, 2u);
+    EXPECT_EQ(Dpu::kMasterStartSyncPeriods, 20u);
+    EXPECT_EQ(program.reset_master_sleep_ms, 4);
+    EXPECT_EQ(program.reset_deconfigure_sleep_ms, 100);
+    EXPECT_EQ(program.reset_wait_ms, 5000);
+}
+
+TEST_F(DpuBringUpTest, MasterReconnectingWhileTheTimerStartsItIsBroughtUpOnceOnTheNewLink) {
+    RecordingLink second(kMaster, "second-port");
+    AcknowledgeStops(&second, kMaster);
+    dpu_->ConnectLink(&second);
+    // The first stop is acknowledged; the link connects again at the timer's
+    // stop, and its queued connection is taken by the stop loop's events.
+    int stops = 0;
+    Dpu* dpu = dpu_.get();
+    master_->SetReply([dpu, &stops, &second](const Bytes& frame) {
+        if (frame == kStopSync && ++stops == 1) {
+            dpu->RxVexSsp(kMaster, SspItem(6));
+        } else if (frame == kStopSync && stops == 2) {
+            emit second.DeviceConnected(&second);
+        }
+    });
+    {
+        StdoutCapture quiet;
+        dpu_->InitializeNetwork(master_.get());
+        ASSERT_TRUE(SpinUntil([&second] {
+            const auto frames = second.Frames();
+            return !frames.empty() && frames.back().bytes.size() == 13 && frames.back().bytes[12] == 2;
+        }));
+    }
+    // The old link went as far as the timer's stop and was shut down; the new
+    // one got one whole bring-up, fast sync and timer included.
+    const std::vector<Bytes> whole = WholeBringUp();
+    EXPECT_EQ(BytesOf(master_->Frames()), std::vector<Bytes>(whole.begin(), whole.begin() + 13));
+    EXPECT_TRUE(master_->IsShuttingDown());
+    EXPECT_EQ(BytesOf(second.Frames()), whole);
+    EXPECT_EQ(dpu_->GetMaster()->GetNodeLink().data(), &second);
+    EXPECT_FALSE(dpu_->IsMasterStartPending());
 }
 
 TEST_F(DpuBringUpTest, WithAnotherNetworkConfiguredTheMasterStartsNormallyAtOnce) {
@@ -334,10 +395,51 @@ TEST_F(DpuBringUpTest, ResetDuringAWaitStopsTheBringUpAndEveryTickRepeatsTheNetw
     dpu_->RxVexTick(kMaster, TickItem(1100, 6000));
     const Bytes reset = {0x11, 0x04, 0x00, 0x06, 0x01, 0x17, 0x06, 0x00, 0x1D, 0xC1, 0x7E};
     EXPECT_EQ(BytesOf(master_->Frames()), (std::vector<Bytes>{reset, reset}));
-    // A master that connects after the reset is left alone.
+    // A master that connects after the reset is only stopped again.
     master_->Clear();
-    dpu_->InitializeNetwork(master_.get());
-    EXPECT_TRUE(master_->Frames().empty());
+    {
+        StdoutCapture quiet;
+        dpu_->InitializeNetwork(master_.get());
+    }
+    EXPECT_EQ(BytesOf(master_->Frames()),
+              (std::vector<Bytes>{kRxPassthroughOff, kTxPassthroughOff, kStopSync}));
+}
+
+TEST_F(DpuBringUpTest, MasterReconnectingDuringOrAfterAResetGetsTheResetsOnItsNewLink) {
+    for (const bool duringReset : {true, false}) {
+        SCOPED_TRACE(duringReset);
+        Start(options_t());
+        RecordingLink second(kMaster, "second-port");
+        AcknowledgeStops(&second, kMaster);
+        dpu_->ConnectLink(&second);
+        if (duringReset) {
+            // The link connects again while the reset waits for the old one's stop.
+            master_->SetReply([&second](const Bytes& frame) {
+                if (frame == kStopSync) {
+                    emit second.DeviceConnected(&second);
+                }
+            });
+        }
+        {
+            StdoutCapture quiet;
+            dpu_->ResetNetwork();
+            if (!duringReset) {
+                emit second.DeviceConnected(&second);
+                QCoreApplication::processEvents();
+            }
+        }
+        // The old link is shut down, the new one attached and stopped.
+        EXPECT_TRUE(master_->IsShuttingDown());
+        EXPECT_EQ(dpu_->GetMaster()->GetNodeLink().data(), &second);
+        EXPECT_EQ(BytesOf(second.Frames()),
+                  (std::vector<Bytes>{kRxPassthroughOff, kTxPassthroughOff, kStopSync}));
+        master_->Clear();
+        second.Clear();
+        dpu_->RxVexTick(kMaster, TickItem(1000, 5000));
+        const Bytes reset = {0x11, 0x04, 0x00, 0x06, 0x01, 0x17, 0x06, 0x00, 0x1D, 0xC1, 0x7E};
+        EXPECT_EQ(BytesOf(second.Frames()), std::vector<Bytes>{reset});
+        EXPECT_TRUE(master_->Frames().empty());
+    }
 }
 
 TEST_F(DpuBringUpTest, TicksFollowOnlyTheMasterAndCarryItsCommandListAtFivePeriods) {

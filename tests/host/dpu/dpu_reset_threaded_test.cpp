@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -22,6 +23,7 @@ using namespace dpu_test_site;
 using Bytes = std::vector<uint8_t>;
 
 const Bytes kStopSync = {0x11, 0x06};
+const std::vector<Bytes> kDeconfiguration = {{0x11, 0x02, 0x00}, {0x11, 0x03, 0x00}, kStopSync};
 
 Dpu::BringUpTimings ShortTimings() {
     Dpu::BringUpTimings timings;
@@ -100,10 +102,52 @@ TEST_F(DpuResetTest, ResetFromAnotherThreadEndsTheBringUpWaitInTheEnginesThread)
         // No fast start either: the bring-up stopped at its wait.
         EXPECT_NE(frame.bytes.size(), 13u);
     }
-    // A master that connects after the reset is left alone.
+    // A master that connects after the reset is only stopped again.
     master.Clear();
-    dpu_.InitializeNetwork(&master);
-    EXPECT_TRUE(master.Frames().empty());
+    {
+        StdoutCapture quiet;
+        dpu_.InitializeNetwork(&master);
+    }
+    std::vector<Bytes> frames;
+    for (const auto& frame : master.Frames()) {
+        frames.push_back(frame.bytes);
+    }
+    EXPECT_EQ(frames, kDeconfiguration);
+}
+
+TEST_F(DpuResetTest, MasterReconnectingInTheEnginesThreadDuringAResetIsStoppedOnItsNewLink) {
+    RecordingLink old(kMaster, "old-port");
+    RecordingLink renewed(kMaster, "new-port");
+    Acknowledge(&renewed);
+    dpu_.GetMaster()->SetNodeLink(&old);
+    // The old link never acknowledges: the reset keeps stopping it until the
+    // new one connects (or gives up after its attempts).
+    std::atomic<bool> stopSent{false};
+    old.SetReply([&stopSent](const Bytes& frame) { stopSent = stopSent || frame == kStopSync; });
+    std::atomic<bool> resetDone{false};
+    std::thread host([this, &resetDone] {
+        dpu_.ResetNetwork();
+        resetDone = true;
+    });
+    {
+        StdoutCapture quiet;
+        ASSERT_TRUE(SpinUntil([&stopSent] { return stopSent.load(); }));
+        dpu_.InitializeNetwork(&renewed);
+        ASSERT_TRUE(SpinUntil([&resetDone] { return resetDone.load(); }));
+    }
+    host.join();
+    EXPECT_TRUE(old.IsShuttingDown());
+    EXPECT_EQ(dpu_.GetMaster()->GetNodeLink().data(), &renewed);
+    // Whichever thread deconfigures the new link, it ends stopped; before
+    // that it can only have taken the reset's own stop frames.
+    std::vector<Bytes> frames;
+    for (const auto& frame : renewed.Frames()) {
+        frames.push_back(frame.bytes);
+    }
+    ASSERT_GE(frames.size(), kDeconfiguration.size());
+    const auto tail = frames.end() - static_cast<long>(kDeconfiguration.size());
+    EXPECT_EQ(std::vector<Bytes>(tail, frames.end()), kDeconfiguration);
+    EXPECT_EQ(std::count(frames.begin(), tail, kStopSync), tail - frames.begin());
 }
 
 TEST_F(DpuResetTest, ResetFromAnotherThreadStopsTheMasterStartTimerInItsOwnThread) {
