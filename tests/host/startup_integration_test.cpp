@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -192,6 +193,17 @@ struct NoDisplay {
     std::vector<std::string> environment_changes;
     std::vector<std::string> arguments;
 };
+
+// Names the case in the test list, such as "QT_QPA_PLATFORM,DISPLAY=:77,-g".
+void PrintTo(const NoDisplay& no_display, std::ostream* out) {
+    const char* separator = "";
+    for (const auto* words : {&no_display.environment_changes, &no_display.arguments}) {
+        for (const std::string& word : *words) {
+            *out << separator << word;
+            separator = ",";
+        }
+    }
+}
 
 class StartupNoDisplayTest : public StartupRunTest, public ::testing::WithParamInterface<NoDisplay> {};
 
