@@ -19,6 +19,11 @@ static const double margin_px_ = 24.0;
 static const double marker_radius_px_ = 5.0;
 
 MapView::MapView(QWidget* parent) : QWidget(parent) {
+    since_construction_.start();
+    now_ms_ = [this] { return since_construction_.elapsed(); };
+    expiry_timer_.setInterval(1000);
+    connect(&expiry_timer_, &QTimer::timeout, this, &MapView::RemoveExpiredTags);
+    expiry_timer_.start();
     setMinimumSize(200, 150);
     setAutoFillBackground(true);
     QPalette palette = this->palette();
@@ -28,17 +33,45 @@ MapView::MapView(QWidget* parent) : QWidget(parent) {
 
 void MapView::SetInfrastructureNode(uint32_t serial, uint8_t kind, QPointF position_mm) {
     infrastructure_[serial] =
-        Node{position_mm, kind == kVexInfrastructureMaster ? kMasterColour : kAnchorColour};
+        Node{position_mm, kind == kVexInfrastructureMaster ? kMasterColour : kAnchorColour, 0};
     update();
 }
 
 void MapView::SetTag(uint32_t serial, QPointF position_mm) {
-    tags_[serial] = Node{position_mm, kTagColour};
+    if (tags_.size() >= kMaxTags && !tags_.contains(serial)) {
+        if (!tag_refused_)
+            qDebug("WARNING: the map already shows %d tags; new tags wait until others leave it", kMaxTags);
+        tag_refused_ = true;
+        return;
+    }
+    tags_[serial] = Node{position_mm, kTagColour, now_ms_()};
     update();
+}
+
+void MapView::RemoveExpiredTags() {
+    if (_RemoveExpiredTags())
+        update();
+}
+
+bool MapView::_RemoveExpiredTags() {
+    const qint64 now = now_ms_();
+    const int before = tags_.size();
+    for (auto it = tags_.begin(); it != tags_.end();) {
+        if (now - it->seen_ms > kTagTimeoutMs)
+            it = tags_.erase(it);
+        else
+            ++it;
+    }
+    if (tags_.size() == before)
+        return false;
+    tag_refused_ = false;
+    return true;
 }
 
 void MapView::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);
+    // Before the extent is taken, so that tags gone silent no longer count.
+    _RemoveExpiredTags();
     if (infrastructure_.isEmpty() && tags_.isEmpty())
         return;
     // QRectF::united() skips empty rectangles, so the extent is gathered by hand.

@@ -6,12 +6,16 @@
 // GUI thread only.
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMap>
 #include <QPointF>
 #include <QPushButton>
+#include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 #include "protocol/vex/vex_data_types.h"
 
@@ -19,6 +23,13 @@ class DataTransport;
 
 // Draws the nodes, the whole set fitted into the widget with north (+y) up
 // and one scale for both axes.
+//
+// Tags come from the network, so their number is bounded: a tag whose
+// position has not come for kTagTimeoutMs leaves the map (checked every
+// second and before each repaint), and at most kMaxTags tags are kept; a new
+// serial number beyond that is not shown until another tag has left. The
+// extent is that of the nodes on the map at the time of drawing, so a stray
+// position stops distorting the view once its tag has left.
 class MapView : public QWidget {
     Q_OBJECT
 
@@ -26,6 +37,8 @@ class MapView : public QWidget {
     static const QColor kMasterColour;
     static const QColor kAnchorColour;
     static const QColor kTagColour;
+    static constexpr qint64 kTagTimeoutMs = 30000;
+    static constexpr int kMaxTags = 4096;
 
     explicit MapView(QWidget* parent = nullptr);
 
@@ -33,16 +46,32 @@ class MapView : public QWidget {
     void SetInfrastructureNode(uint32_t serial, uint8_t kind, QPointF position_mm);
     void SetTag(uint32_t serial, QPointF position_mm);
 
+    int GetTagCount() const { return tags_.size(); }
+    // Milliseconds on a monotonic clock; the default counts from construction.
+    void SetClock(std::function<qint64()> now_ms) { now_ms_ = std::move(now_ms); }
+
+  public slots:
+    void RemoveExpiredTags();
+
   protected:
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    // True when a tag left.
+    bool _RemoveExpiredTags();
+
     struct Node {
         QPointF position_mm;
         QColor colour;
+        qint64 seen_ms;  // tags only: when the last position came
     };
     QMap<uint32_t, Node> infrastructure_;
     QMap<uint32_t, Node> tags_;
+    QElapsedTimer since_construction_;
+    std::function<qint64()> now_ms_;
+    QTimer expiry_timer_;
+    // Set when a new tag was turned away, so the full map is reported once.
+    bool tag_refused_ = false;
 };
 
 class MapWindow : public QWidget {

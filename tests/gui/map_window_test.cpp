@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPoint>
 #include <QPointF>
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -83,7 +84,16 @@ class MapWindowTest : public ::testing::Test {
   protected:
     MapWindowTest() : settings_(StreamSettings(44210, 44211)), transport_(&settings_), window_(&transport_) {
         window_.resize(500, 400);
+        window_.GetView()->SetClock([this] { return now_ms_; });
     }
+    void ShowRoom() {
+        window_.ShowInfrastructure(Node(kVexInfrastructureMaster, 0x01000001, 5000, 0));
+        window_.ShowInfrastructure(Node(kVexInfrastructureAnchor, 0x01000011, 0, 0));
+        window_.ShowInfrastructure(Node(kVexInfrastructureAnchor, 0x01000012, 10000, 0));
+        window_.ShowInfrastructure(Node(kVexInfrastructureAnchor, 0x01000013, 10000, 8000));
+        window_.ShowInfrastructure(Node(kVexInfrastructureAnchor, 0x01000014, 0, 8000));
+    }
+    qint64 now_ms_ = 0;
     Settings settings_;
     DataTransport transport_;
     MapWindow window_;
@@ -91,11 +101,7 @@ class MapWindowTest : public ::testing::Test {
 
 TEST_F(MapWindowTest, DrawsEachTagWhereItIsAmongTheAnchors) {
     // A 10 m by 8 m room: anchors in the corners, the master on the south wall.
-    window_.ShowInfrastructure(Node(kVexInfrastructureMaster, 0x01000001, 5000, 0));
-    window_.ShowInfrastructure(Node(kVexInfrastructureAnchor, 0x01000011, 0, 0));
-    window_.ShowInfrastructure(Node(kVexInfrastructureAnchor, 0x01000012, 10000, 0));
-    window_.ShowInfrastructure(Node(kVexInfrastructureAnchor, 0x01000013, 10000, 8000));
-    window_.ShowInfrastructure(Node(kVexInfrastructureAnchor, 0x01000014, 0, 8000));
+    ShowRoom();
     window_.ShowPosition(0x02000001, Position(2500, 6000));
     window_.ShowPosition(0x02000002, Position(7500, 2000));
     window_.ShowPosition(0x02000002, Position(8000, 4000));  // the second tag moved
@@ -133,6 +139,41 @@ TEST_F(MapWindowTest, DrawsEachTagWhereItIsAmongTheAnchors) {
     }
     // Nothing is left where the second tag was.
     EXPECT_EQ(StrayPixels(image, MapView::kTagColour, tags, 8), 0);
+}
+
+TEST_F(MapWindowTest, AStrayTagLeavesAndTheRoomFillsTheViewAgain) {
+    ShowRoom();
+    window_.ShowPosition(0x02000001, Position(5000, 4000));
+    window_.ShowPosition(0x02FFFFFF, Position(2000000, -3000000));  // 2 km east, 3 km south
+    now_ms_ = MapView::kTagTimeoutMs;
+    window_.ShowPosition(0x02000001, Position(5000, 4500));
+    window_.GetView()->RemoveExpiredTags();
+    EXPECT_EQ(window_.GetView()->GetTagCount(), 2);  // not yet silent for longer than the timeout
+    now_ms_ = MapView::kTagTimeoutMs + 1;
+    const QImage image = window_.GetView()->grab().toImage();
+    EXPECT_EQ(window_.GetView()->GetTagCount(), 1);
+
+    // The room alone sets the scale again: 24 px margins, 10 m by 8 m.
+    const double w = image.width(), h = image.height();
+    const double scale = std::min((w - 48) / 10000, (h - 48) / 8000);
+    QPointF south_west, north_east;
+    ASSERT_TRUE(Centroid(image, MapView::kAnchorColour, QPointF(0, h), w / 2, &south_west));
+    ASSERT_TRUE(Centroid(image, MapView::kAnchorColour, QPointF(w, 0), w / 2, &north_east));
+    EXPECT_NEAR(north_east.x() - south_west.x(), 10000 * scale, 1.0);
+    EXPECT_NEAR(south_west.y() - north_east.y(), 8000 * scale, 1.0);
+}
+
+TEST_F(MapWindowTest, NewTagsBeyondTheCapWaitUntilOthersLeave) {
+    for (uint32_t serial = 1; serial <= MapView::kMaxTags; ++serial)
+        window_.ShowPosition(serial, Position(serial, 0));
+    now_ms_ = 1000;
+    window_.ShowPosition(0x7FFFFFFF, Position(0, 0));         // refused
+    window_.ShowPosition(MapView::kMaxTags, Position(0, 0));  // a known tag still moves
+    EXPECT_EQ(window_.GetView()->GetTagCount(), MapView::kMaxTags);
+    now_ms_ = MapView::kTagTimeoutMs + 1;  // all but the one that moved are gone
+    window_.GetView()->RemoveExpiredTags();
+    window_.ShowPosition(0x7FFFFFFF, Position(0, 0));
+    EXPECT_EQ(window_.GetView()->GetTagCount(), 2);
 }
 
 TEST_F(MapWindowTest, SendsTheSmoothingFactorAsOneItemOnTheInternalStream) {

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -186,13 +187,43 @@ TEST_F(StartupRunTest, GuiRunsOnTheOffscreenPlatformUntilTheQuitTimer) {
         << output;
 }
 
-TEST_F(StartupRunTest, GuiWithoutAnyDisplayIsRefused) {
+// The GUI (alone or with the host) where no display can be reached: no
+// display named, or an X display with no server behind it.
+struct NoDisplay {
+    std::vector<std::string> environment_changes;
+    std::vector<std::string> arguments;
+};
+
+// Names the case in the test list, such as "QT_QPA_PLATFORM,DISPLAY=:77,-g".
+void PrintTo(const NoDisplay& no_display, std::ostream* out) {
+    const char* separator = "";
+    for (const auto* words : {&no_display.environment_changes, &no_display.arguments}) {
+        for (const std::string& word : *words) {
+            *out << separator << word;
+            separator = ",";
+        }
+    }
+}
+
+class StartupNoDisplayTest : public StartupRunTest, public ::testing::WithParamInterface<NoDisplay> {};
+
+TEST_P(StartupNoDisplayTest, GuiIsRefusedWithCodeZero) {
     ServerProcess::Options options;
-    options.environment_changes = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
-    ServerProcess server({"-c", config_path_}, options);
+    options.environment_changes = GetParam().environment_changes;
+    options.environment_changes.push_back("WAYLAND_DISPLAY");
+    std::vector<std::string> arguments = GetParam().arguments;
+    arguments.insert(arguments.end(), {"-c", config_path_});
+    ServerProcess server(arguments, options);
     ASSERT_TRUE(server.Started());
     EXPECT_EQ(server.Finish(), 0) << server.Output();
     EXPECT_EQ(server.Output(), "main: unable to properly initialize the GUI; program now terminating...\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(Display, StartupNoDisplayTest,
+                         ::testing::Values(NoDisplay{{"QT_QPA_PLATFORM", "DISPLAY"}, {}},
+                                           NoDisplay{{"QT_QPA_PLATFORM", "DISPLAY"}, {"-g"}},
+                                           NoDisplay{{"QT_QPA_PLATFORM", "DISPLAY=:77"}, {}},
+                                           NoDisplay{{"QT_QPA_PLATFORM", "DISPLAY=:77"}, {"-g"}},
+                                           NoDisplay{{"QT_QPA_PLATFORM=xcb", "DISPLAY=:77"}, {"-g"}}));
 
 }  // namespace
