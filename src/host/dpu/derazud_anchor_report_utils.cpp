@@ -29,8 +29,14 @@ int PayloadLength(const derazud_anchor_rpt_item_t* item) {
     return static_cast<int>(item->header.length) - device_protocol::kPacketRfReportItemHeaderSize;
 }
 
+// A compact item's transmit time, on the 512-tick grid.
 int64_t OnTransmitGrid(uint64_t time) {
     return static_cast<int64_t>(time & DerazudAnchorReportItemUtils::kTransmitTimeMask);
+}
+
+// The transmit time a full item's embedded packet carries, as it stands.
+int64_t EmbeddedTransmitTime(uint64_t time) {
+    return static_cast<int64_t>(DeviceTimeMask(time));
 }
 
 // The compact body, or false when the item is too short to hold one.
@@ -156,7 +162,7 @@ void DerazudAnchorReportItemUtils::GetTwrDataFromSync(uint16_t& id, int64_t& txT
         return;
     }
     id = sync.network_id == kBroadcastNetworkId ? kMasterNetworkId : sync.network_id;
-    txTime = OnTransmitGrid(sync.transmit_time);
+    txTime = EmbeddedTransmitTime(sync.transmit_time);
 }
 
 void DerazudAnchorReportItemUtils::GetTwrDataFromTagRpt(uint16_t& id, int64_t& txTime,
@@ -167,7 +173,7 @@ void DerazudAnchorReportItemUtils::GetTwrDataFromTagRpt(uint16_t& id, int64_t& t
         return;
     }
     id = report.network_id;
-    txTime = OnTransmitGrid(report.transmit_time);
+    txTime = EmbeddedTransmitTime(report.transmit_time);
 }
 
 void DerazudAnchorReportItemUtils::GetTwrDataFromAnchorRpt(uint16_t& id, int64_t& txTime,
@@ -178,7 +184,7 @@ void DerazudAnchorReportItemUtils::GetTwrDataFromAnchorRpt(uint16_t& id, int64_t
         return;
     }
     id = report.network_id;
-    txTime = OnTransmitGrid(report.transmit_time);
+    txTime = EmbeddedTransmitTime(report.transmit_time);
 }
 
 bool DerazudAnchorReportItemUtils::CompactItemHasTxTimestamp(const derazud_anchor_rpt_item_t* item) {

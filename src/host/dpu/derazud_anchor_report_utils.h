@@ -25,10 +25,10 @@ class DerazudAnchorReportItemUtils {
 
     // id and txTime of the packet the item describes, rxTime of its reception.
     // A packet without a transmit time gives txTime -1 (and id 0 for one this
-    // server cannot read). Transmit times are given with their low 9 bits
-    // cleared: the radio starts a delayed transmission on that 512-tick grid,
-    // so the cleared value is when the packet actually left, and the same
-    // packet reported in a compact or a full item gets the same time.
+    // server cannot read). A compact item's transmit time is given with its
+    // low 9 bits cleared (the 512-tick grid of the radio's delayed
+    // transmissions); a full item's is the time its embedded packet carries,
+    // unchanged.
     static void GetTwrDataFromItem(uint16_t& id, int64_t& txTime, int64_t& rxTime,
                                    const derazud_anchor_rpt_item_t* item);
     static void GetTwrDataFromCompactItem(uint16_t& id, int64_t& txTime,
@@ -39,7 +39,8 @@ class DerazudAnchorReportItemUtils {
     static void GetTwrDataFromAnchorRpt(uint16_t& id, int64_t& txTime, const derazud_anchor_rpt_item_t* item);
     static bool CompactItemHasTxTimestamp(const derazud_anchor_rpt_item_t* item);
 
-    // The transmit-time grid: a delayed transmission ignores the low 9 bits.
+    // The transmit-time grid of compact items and of a report's own transmit
+    // time: a delayed transmission ignores the low 9 bits.
     static constexpr uint64_t kTransmitTimeMask = 0xFFFFFFFE00;
 };
 

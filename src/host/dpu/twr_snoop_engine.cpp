@@ -1,6 +1,5 @@
 #include "host/dpu/twr_snoop_engine.h"
 
-#include <QSet>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -22,7 +21,8 @@ namespace {
 
 constexpr double kTickSeconds = 1.0 / kDeviceTicksPerSecond;  // 15.650040064102565 ps
 constexpr int kInitialMessages = 3;
-constexpr int kMaxMessages = 6;
+// A message list that reaches this many loses its oldest.
+constexpr int kMessagesDropAt = 6;
 constexpr int32_t kDefaultSnoopAntennaDelay = 16442;
 // The receiver constant of the receive-power estimates, whatever the PRF.
 constexpr double kReceiverConstantDb = 115.72;
@@ -46,13 +46,18 @@ bool IsEmpty(const SNOOP_DATA_T& message) {
     return message.timestamp < 0 && message.listeners.isEmpty();
 }
 
-void ResetMessages(TWR_DATA_T* pair) {
-    pair->messages_at_a.clear();
-    pair->messages_at_b.clear();
-    for (int i = 0; i < kInitialMessages; ++i) {
+// Empty messages at the end until each list holds the initial three.
+void PadMessages(TWR_DATA_T* pair) {
+    while (pair->messages_at_a.size() < kInitialMessages) {
         pair->messages_at_a.append(SNOOP_DATA_T());
         pair->messages_at_b.append(SNOOP_DATA_T());
     }
+}
+
+void ResetMessages(TWR_DATA_T* pair) {
+    pair->messages_at_a.clear();
+    pair->messages_at_b.clear();
+    PadMessages(pair);
     pair->messages = 0;
 }
 
@@ -66,24 +71,52 @@ int CountComplete(const TWR_DATA_T* pair) {
     return complete;
 }
 
-// Reports whose counter is the exchange's or the exchange's plus the step
-// belong to it; any other counter begins a new exchange with empty lists, so
-// the messages of an earlier exchange are never taken for this one's. The
-// sum wraps instead of overflowing.
+// Whether a report of A or B entered anything in the message: each such
+// entry carries the reporter's serial number, a snoop's entry the snoop's.
+bool TakenFromThePair(const TWR_DATA_T* pair, int index) {
+    for (const SNOOP_DATA_T* entry : {&pair->messages_at_a[index], &pair->messages_at_b[index]}) {
+        if (entry->serial_number == pair->serial_a || entry->serial_number == pair->serial_b) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A new exchange: every message a report of A or B entered goes, so the
+// messages of an earlier exchange are never taken for this one's. Messages
+// that only snoops have heard so far stay: a snoop's report may come before
+// the pair's own reports of the same exchange, and a message is found by its
+// transmitter's time of sending, which no other packet carries within the
+// 17 s turn of the 40-bit clock.
+void RestartExchange(TWR_DATA_T* pair) {
+    for (int i = pair->messages_at_a.size() - 1; i >= 0; --i) {
+        if (TakenFromThePair(pair, i) ||
+            (IsEmpty(pair->messages_at_a[i]) && IsEmpty(pair->messages_at_b[i]))) {
+            pair->messages_at_a.removeAt(i);
+            pair->messages_at_b.removeAt(i);
+        }
+    }
+    PadMessages(pair);
+    pair->messages = 0;
+}
+
+// A report of A or B whose counter is neither the pair's last counter nor the
+// last plus the step begins a new exchange; either way its counter becomes
+// the pair's last, so reports at successive steps (10, 11, 12 with step 1)
+// stay in one exchange. Snoops' reports neither restart an exchange nor move
+// the counter. The sum wraps instead of overflowing.
 void FollowCounter(TWR_DATA_T* pair, long counter, uint32_t step) {
     const auto next = static_cast<int64_t>(static_cast<uint64_t>(pair->exchange_counter) + step);
-    if (pair->exchange_started && (counter == pair->exchange_counter || counter == next)) {
-        return;
+    if (counter != pair->exchange_counter && counter != next) {
+        RestartExchange(pair);
     }
-    ResetMessages(pair);
     pair->exchange_counter = counter;
-    pair->exchange_started = true;
 }
 
 // The message sent at txTime by A (transmitterIsA) or B: found by that time
 // in the transmitter's list, else the first empty message, else a new one at
-// the end of both lists; the lists keep at most six messages, the oldest
-// leaving first.
+// the end of both lists. A list that reaches six messages loses its oldest,
+// so at most five are kept.
 int FindOrCreateMessage(TWR_DATA_T* pair, bool transmitterIsA, int64_t txTime) {
     const QList<SNOOP_DATA_T>& sent = transmitterIsA ? pair->messages_at_a : pair->messages_at_b;
     for (int i = 0; i < sent.size(); ++i) {
@@ -98,7 +131,7 @@ int FindOrCreateMessage(TWR_DATA_T* pair, bool transmitterIsA, int64_t txTime) {
     }
     pair->messages_at_a.append(SNOOP_DATA_T());
     pair->messages_at_b.append(SNOOP_DATA_T());
-    while (pair->messages_at_a.size() > kMaxMessages) {
+    while (pair->messages_at_a.size() >= kMessagesDropAt) {
         pair->messages_at_a.removeFirst();
         pair->messages_at_b.removeFirst();
     }
@@ -363,7 +396,7 @@ void TwrSnoopEngine::AddData(const derazud_usb_anchor_rpt_t* report, long counte
     if (last != nullptr && (last->snoop_pair || last->serial_b == reporter)) {
         return;
     }
-    UpdateSnoopData(reporter, &own, counter, step);
+    UpdateSnoopData(reporter, &own);
 }
 
 void TwrSnoopEngine::UpdateTWRData(TWR_DATA_T* pair, uint32_t reporter,
@@ -402,19 +435,13 @@ void TwrSnoopEngine::UpdateTWRData(TWR_DATA_T* pair, uint32_t reporter,
     pair->last_reporter = reporter;
 }
 
-void TwrSnoopEngine::UpdateSnoopData(uint32_t snoop, const derazud_usb_anchor_rpt_t* report, long counter,
-                                     uint32_t step) {
-    QSet<TWR_DATA_T*> followed;
+void TwrSnoopEngine::UpdateSnoopData(uint32_t snoop, const derazud_usb_anchor_rpt_t* report) {
     DerazudUsbAnchorReportUtils::ForEachItem(
         report, network_id_lookup_, [&](const derazud_anchor_rpt_item_t& item) {
             for (TWR_DATA_T* pair : pairs_) {
                 if (!pair->snoop_pair || snoop == pair->serial_a || snoop == pair->serial_b ||
                     (item.serial_number != pair->serial_a && item.serial_number != pair->serial_b)) {
                     continue;
-                }
-                if (!followed.contains(pair)) {
-                    FollowCounter(pair, counter, step);
-                    followed.insert(pair);
                 }
                 AddSnoopData(pair, snoop, item);
             }

@@ -55,9 +55,8 @@ struct TWR_DATA_T {
     int32_t antenna_delay_a = 0;
     uint32_t serial_b = 0;  // the device with a known position around which it is computed
     int32_t antenna_delay_b = 0;
-    // Counter of the report that began the current exchange.
+    // Counter of the last report of A or B taken.
     int64_t exchange_counter = -5;
-    bool exchange_started = false;
     uint32_t last_reporter = 0;  // 0 none
     int32_t messages = 0;        // complete messages of the exchange, at most 3
     // Parallel lists: index i is the same message in both.
@@ -115,9 +114,10 @@ class TwrSnoopEngine : public QObject {
     void AddTwrDevices(uint32_t serialA, int delayA, uint32_t serialB, int delayB);
     void AddTwrSnoopDevices(uint32_t serialA, int delayA, uint32_t serialB, int delayB);
 
-    // Takes one device's anchor report. Reports whose counter is the
-    // exchange's or the exchange's plus `step` belong to the current exchange
-    // of a pair; any other counter begins a new one.
+    // Takes one device's anchor report. A report of A or B whose counter is
+    // the pair's last or the last plus `step` belongs to the current exchange
+    // of a pair; any other counter begins a new one. Either way the counter
+    // is stored as the pair's last.
     void AddData(const derazud_usb_anchor_rpt_t* report, long counter, uint32_t step);
 
     // Ranges every plain pair that holds a complete exchange, then locates the
@@ -148,7 +148,9 @@ class TwrSnoopEngine : public QObject {
 
     void UpdateTWRData(TWR_DATA_T* pair, uint32_t reporter, const derazud_usb_anchor_rpt_t* report,
                        long counter, uint32_t step);
-    void UpdateSnoopData(uint32_t snoop, const derazud_usb_anchor_rpt_t* report, long counter, uint32_t step);
+    // A snoop's report adds its receptions to the current exchange of each
+    // snoop pair; it neither restarts the exchange nor moves its counter.
+    void UpdateSnoopData(uint32_t snoop, const derazud_usb_anchor_rpt_t* report);
     void AddSnoopData(TWR_DATA_T* pair, uint32_t snoop, const derazud_anchor_rpt_item_t& item);
 
     // The exchange a pair's complete messages hold: the earliest three in a

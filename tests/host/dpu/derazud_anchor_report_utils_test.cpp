@@ -68,8 +68,8 @@ TEST(TwrItemData, FullItemsGiveTheEmbeddedPacketsSenderAndTime) {
     int64_t tx = 0, rx = 0;
     derazud_anchor_rpt_item_t item = SyncItem(0xFFFF, 0x00123456789AB);
     DerazudAnchorReportItemUtils::GetTwrDataFromItem(id, tx, rx, &item);
-    EXPECT_EQ(id, 1);  // the sync's broadcast id stands for the master
-    EXPECT_EQ(tx, 0x123456789AB & 0xFFFFFFFE00);
+    EXPECT_EQ(id, 1);             // the sync's broadcast id stands for the master
+    EXPECT_EQ(tx, 0x23456789AB);  // the sync's 40 bits as they stand, off the 512-tick grid
     EXPECT_EQ(rx, 0x345678ABCDll);
 
     item = SyncItem(7, 0x200, 24);  // one byte short of a sync
@@ -84,7 +84,7 @@ TEST(TwrItemData, FullItemsGiveTheEmbeddedPacketsSenderAndTime) {
         item = FullItem(bytes, 10);
         DerazudAnchorReportItemUtils::GetTwrDataFromItem(id, tx, rx, &item);
         EXPECT_EQ(id, 0x42);
-        EXPECT_EQ(tx, 0xFF00000E00);
+        EXPECT_EQ(tx, 0xFF00000FFF);
         item = FullItem(bytes, 9);
         DerazudAnchorReportItemUtils::GetTwrDataFromItem(id, tx, rx, &item);
         EXPECT_EQ(tx, -1);
@@ -351,10 +351,8 @@ TEST(RawAnchorReport, RebuildsEveryItemKindWithItsTransmittersSerialNumber) {
     // and the ranging data each item gives: id, transmit time, receive time.
     const uint32_t serials[7] = {0x01000021, 0x01000001, 0x01000022, 0x01000023, 0x01000024, 0, 0};
     const std::tuple<uint16_t, int64_t, int64_t> ranging[7] = {
-        {0x21, 0x1000, 100}, {1, 0x123456789A & 0xFFFFFFFE00, 200},
-        {0x22, 0x2200, 300}, {0x23, 0x3400, 400},
-        {0, -1, 500},        {0, -1, 600},
-        {0x25, -1, 700}};
+        {0x21, 0x1000, 100}, {1, 0x123456789A, 200}, {0x22, 0x2345, 300}, {0x23, 0x3456, 400},
+        {0, -1, 500},        {0, -1, 600},           {0x25, -1, 700}};
     const std::vector<derazud_anchor_rpt_item_t> items = ItemsOf(*report);
     ASSERT_EQ(items.size(), 7u);
     for (size_t i = 0; i < items.size(); ++i) {

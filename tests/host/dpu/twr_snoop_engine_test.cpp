@@ -293,19 +293,49 @@ TEST(TwrRanging, ItemsWithoutSerialNumbersAreResolvedThroughTheNetworkId) {
 
 TEST(TwrRanging, ACounterOutsideTheExchangeStartsANewOne) {
     std::mt19937_64 random(5);
-    const ExchangeSetup setup = RandomSetup(random, {0, 0, 0}, {2, 0, 0}, {});
+    const ExchangeSetup setup = RandomSetup(random, {0, 0, 0}, {2, 0, 0}, {{1, 1, 0}});
     const auto reports = twr_test::Generate(setup).reports;
     Harness harness(setup);
-    harness.engine.AddTwrDevices(kInitiator, 0, kResponder, 0);
-    // Counters 10 and 10 + step belong to one exchange.
-    harness.engine.AddData(&reports[1], 10, 4);
-    harness.engine.AddData(&reports[2], 14, 4);
-    harness.engine.AddData(&reports[3], 14, 4);
+    harness.engine.AddTwrSnoopDevices(kInitiator, 0, kResponder, 0);
+    // Each report's counter becomes the pair's: 10, 11, 12 make one exchange.
+    harness.engine.AddData(&reports[1], 10, 1);
+    harness.engine.AddData(&reports[2], 11, 1);
+    harness.engine.AddData(&reports[3], 12, 1);
     TWR_DATA_T* pair = harness.engine.GetPairs().front();
+    EXPECT_EQ(pair->exchange_counter, 12);
     EXPECT_TRUE(TwrSnoopEngine::CanCalculateTWR(pair));
-    harness.engine.AddData(&reports[0], 18, 4);
+    // A snoop's report at any counter neither restarts nor moves it.
+    harness.engine.AddData(&reports[4], 50, 1);
+    EXPECT_EQ(pair->exchange_counter, 12);
+    EXPECT_TRUE(TwrSnoopEngine::CanCalculate2DTwrSnoop(pair));
+    harness.engine.AddData(&reports[0], 13, 1);
+    EXPECT_EQ(pair->messages, 3);
+    harness.engine.AddData(&reports[0], 15, 1);
+    EXPECT_EQ(pair->exchange_counter, 15);
     EXPECT_EQ(pair->messages, 0);
     EXPECT_FALSE(TwrSnoopEngine::CanCalculateTWR(pair));
+}
+
+TEST(TwrRanging, AMessageListReachingSixLosesItsOldest) {
+    TwrSnoopEngine engine;
+    engine.AddTwrSnoopDevices(kInitiator, 0, kResponder, 0);
+    // A snoop hears seven messages of A: the first three fill the empty
+    // messages, the next two are appended, the sixth and the seventh each
+    // bring the lists to six, and the oldest goes.
+    std::vector<twr_test::Reception> heard;
+    for (uint64_t m = 1; m <= 7; ++m) {
+        heard.push_back(twr_test::Reception{2, kInitiator, m * 512, m * 1000});
+    }
+    const auto report = twr_test::MakeReport(Device(kSnoop1, {0, 0, 0}, 0, 0, 0), 0x1000, heard);
+    engine.AddData(&report, 1, 1);
+    const TWR_DATA_T* pair = engine.GetPairs().front();
+    std::vector<int64_t> kept;
+    for (const SNOOP_DATA_T& message : pair->messages_at_a) {
+        kept.push_back(message.timestamp);
+    }
+    EXPECT_EQ(kept, (std::vector<int64_t>{3 * 512, 4 * 512, 5 * 512, 6 * 512, 7 * 512}));
+    EXPECT_EQ(pair->messages_at_b.size(), 5);
+    EXPECT_EQ(pair->messages_at_a.back().listeners.value(kSnoop1).receive_time, 7000);
 }
 
 TEST(TwrPairs, SelfPairsInvalidSerialsAndRepeatsAreHandled) {
@@ -441,6 +471,21 @@ TEST_F(TwrSnoopPosition, SolutionsOutsideTheBoundsAreHeldOnThem) {
     EXPECT_EQ(published[0].position.x, 8500);
     EXPECT_EQ(published[0].position.y, 9500);
     EXPECT_EQ(published[0].position.z, 1000);
+
+    // Held on a point: millimetres are (metres + 0.0005) x 1000 truncated
+    // towards zero, of the float coordinates (1.2344f is 1.23440003...).
+    const struct {
+        QVector3D at;
+        int32_t x, y, z;
+    } points[] = {{{1.2344f, -2.0f, -1.2346f}, 1234, -1999, -1234}, {{1.2348f, 0.0f, 0.0f}, 1235, 0, 0}};
+    for (const auto& point : points) {
+        Bound(point.at, point.at);
+        published = Locate(initiator, {5, 5, 0}, {{11, 6, 0}}, false, 9);
+        ASSERT_EQ(published.size(), 1u);
+        EXPECT_EQ(published[0].position.x, point.x);
+        EXPECT_EQ(published[0].position.y, point.y);
+        EXPECT_EQ(published[0].position.z, point.z);
+    }
 }
 
 TEST_F(TwrSnoopPosition, WithoutBoundsNothingIsHeld) {
