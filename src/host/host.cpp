@@ -104,9 +104,9 @@ bool Host::StartHost() {
     if (started_.load())
         return true;
     HostLock lock(this);
-    const qint64 since_stop_ms = NowMs() - last_stop_time_.load();
-    if (stopping_.load() || static_cast<quint64>(since_stop_ms / 1000) <= 1)
+    if (stopping_.load() || HoldOffAt(NowMs() - last_stop_time_.load()).held_off)
         return DelayedStartHost();
+    vlan_refusal_reported_ = false;
 
     printf("initializing the host...\n");
     printf("application v%s\n", application_version_);
@@ -185,24 +185,34 @@ bool Host::PrepareLink(NodeLink* link, const QString& portName, WorkerThread* th
     return true;
 }
 
+Host::hold_off_t Host::HoldOffAt(qint64 since_stop_ms) {
+    hold_off_t hold_off;
+    // Whole seconds, compared unsigned: a start is put off while 0 or 1 whole
+    // seconds have passed.
+    hold_off.held_off = static_cast<quint64>(since_stop_ms / 1000) <= 1;
+    hold_off.remaining_ms = kRestartHoldOffMs - since_stop_ms;
+    hold_off.announced_seconds =
+        hold_off.remaining_ms >= 1000 ? static_cast<long>(hold_off.remaining_ms / 1000) : 0;
+    return hold_off;
+}
+
 bool Host::DelayedStartHost() {
     restart_timer_.stop();
-    const qint64 remaining_ms = kRestartHoldOffMs - (NowMs() - last_stop_time_.load());
+    const hold_off_t hold_off = HoldOffAt(NowMs() - last_stop_time_.load());
     connect(&restart_timer_, &QTimer::timeout, this, &Host::StartHost, Qt::UniqueConnection);
     restart_timer_.blockSignals(false);
     restart_timer_.setSingleShot(true);
-    if (remaining_ms < 0) {
+    if (hold_off.remaining_ms < 0) {
         // A stop is in progress and the last completed one lies further back:
         // try again from the event loop.
         restart_timer_.start(0);
         return true;
     }
-    restart_timer_.start(static_cast<int>(remaining_ms));
-    if (remaining_ms >= 1000) {
-        const long seconds = static_cast<long>(remaining_ms / 1000);
-        printf("Starting network in %ld seconds\n", seconds);
+    restart_timer_.start(static_cast<int>(hold_off.remaining_ms));
+    if (hold_off.announced_seconds > 0) {
+        printf("Starting network in %ld seconds\n", hold_off.announced_seconds);
         fflush(stdout);
-        qDebug().nospace() << "Starting network in " << seconds << " seconds...";
+        qDebug().nospace() << "Starting network in " << hold_off.announced_seconds << " seconds...";
     }
     return true;
 }
@@ -343,9 +353,7 @@ void Host::Shutdown() {
     fflush(stdout);
 
     // Threads that ended since the last stop need no waiting at exit.
-    stopped_threads_.erase(std::remove_if(stopped_threads_.begin(), stopped_threads_.end(),
-                                          [](const WorkerThread& thread) { return thread.IsFinished(); }),
-                           stopped_threads_.end());
+    ForgetEndedThreads();
     if (!configuration_server_.isNull()) {
         configuration_server_thread_.RequestStop();
         stopped_threads_.push_back(configuration_server_thread_);
@@ -392,12 +400,22 @@ void Host::Shutdown() {
 }
 
 void Host::EthernetAnnounceReceived(ethernet_announce_t announce, QString src_addr, quint16 src_port) {
+    const FlatSettingsInterface settings(Settings::GlobalSettings());
+    AttachEthernetDevice(announce, src_addr, src_port,
+                         QString::fromStdString(settings.GetInputNetworkInterface()));
+}
+
+void Host::AttachEthernetDevice(const ethernet_announce_t& announce, const QString& src_addr,
+                                quint16 src_port, const QString& interfaceName) {
     // Called from within a stop's waits: an announce during a stop is dropped.
     if (HoldsMutexInThisThread())
         return;
     HostLock lock(this);
     if (stopping_.load() || dpu_.isNull() || !node_manager_ || !streams_)
         return;
+    // Every announce may replace a link: what the replaced ones left behind
+    // goes first, so a flood of announces from new ports keeps the lists flat.
+    ForgetEndedThreads();
     const std::shared_ptr<DwNode> node = node_manager_->FindNodeBySerialNumber(announce.serial_number);
     if (!node || node->IsNullNode() || node->IsAlienNode())
         return;
@@ -412,9 +430,23 @@ void Host::EthernetAnnounceReceived(ethernet_announce_t announce, QString src_ad
     }
 
     const FlatSettingsInterface settings(Settings::GlobalSettings());
-    const QString iface = QString::fromStdString(settings.GetInputNetworkInterface());
     auto* link = new EthernetLink();
-    link->SetNetworkInterface(iface, VlanForInterface(iface));
+    const int vlan = VlanForInterface(interfaceName);
+    if (!link->SetNetworkInterface(interfaceName, vlan)) {
+        delete link;
+        // Devices announce about once a second until they are configured:
+        // one message, not one per announce.
+        if (!vlan_refusal_reported_) {
+            printf(
+                "Host: interface %s is on VLAN %d, which the configuration datagram of Ethernet devices "
+                "cannot "
+                "carry (0 to %d); no Ethernet device is attached\n",
+                qPrintable(interfaceName), vlan, EthernetLink::kMaxVlanId);
+            fflush(stdout);
+            vlan_refusal_reported_ = true;
+        }
+        return;
+    }
     link->SetLocalPort(settings.GetInputUdpPort());
     link->SetLocalAddress(QHostAddress(QString::fromStdString(settings.GetInputUdpAddress())));
     link->SetSerialNumber(announce.serial_number);
@@ -429,8 +461,41 @@ void Host::EthernetAnnounceReceived(ethernet_announce_t announce, QString src_ad
     // it is shut down.
     node->SetNodeLink(link);
     if (!old_link.isNull())
-        old_link->Shutdown();
+        RetireLink(old_link.data());
     thread.Start();
+}
+
+void Host::RetireLink(NodeLink* link) {
+    // Every link the host makes is in the list until its thread has ended and
+    // it is gone, so a live link is always found here.
+    for (int i = 0; i < links_.size(); ++i) {
+        if (links_[i].data() != link)
+            continue;
+        // Through the thread's handle: the link may end on its own meanwhile,
+        // and the handle reaches it only while it exists.
+        link_threads_[i].RequestStop();
+        stopped_threads_.push_back(link_threads_[i]);
+        links_.remove(i);
+        link_threads_.remove(i);
+        return;
+    }
+}
+
+void Host::ForgetEndedThreads() {
+    for (int i = links_.size() - 1; i >= 0; --i) {
+        if (link_threads_[i].IsFinished()) {
+            links_.remove(i);
+            link_threads_.remove(i);
+        }
+    }
+    stopped_threads_.erase(std::remove_if(stopped_threads_.begin(), stopped_threads_.end(),
+                                          [](const WorkerThread& thread) { return thread.IsFinished(); }),
+                           stopped_threads_.end());
+}
+
+int Host::LinkCount() {
+    AnnotatedMutexLocker locker(&mutex_);
+    return links_.size();
 }
 
 std::shared_ptr<NodeManager> Host::GetNodeManager() {
@@ -475,16 +540,12 @@ int Host::VlanForInterface(QString name) {
     const QStringList parts = name.split('.');
     if (parts.size() == 2)
         return parts.at(1).toInt();
-    // The digits right after "vlan", wherever the word stands ("br-vlan42"):
-    // counting characters from the start of the name would read "br-v" there.
+    // The rest after "vlan", wherever the word stands ("br-vlan42"): counting
+    // characters from the start of the name would read "lan42" there. A rest
+    // that is more than a number ("vlan7-uplink") gives 0, as any text that is
+    // not a number does.
     const int word = name.indexOf("vlan", 0, Qt::CaseInsensitive);
-    if (word < 0)
-        return 0;
-    const int first = word + 4;
-    int end = first;
-    while (end < name.size() && name.at(end) >= '0' && name.at(end) <= '9')
-        ++end;
-    return name.mid(first, end - first).toInt();
+    return word < 0 ? 0 : name.mid(word + 4).toInt();
 }
 
 std::vector<std::string> GetListOfSerialPorts() {

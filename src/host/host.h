@@ -55,6 +55,18 @@ class Host : public QObject {
     // Hold-off between a stop and the next start.
     static constexpr qint64 kRestartHoldOffMs = 2000;
 
+    // The restart hold-off as it stands `since_stop_ms` after the last stop.
+    struct hold_off_t {
+        // A start now is put off: fewer than 2 whole seconds have passed.
+        bool held_off;
+        // Until the hold-off ends; negative once it has.
+        qint64 remaining_ms;
+        // The whole seconds announced ("Starting network in %ld seconds");
+        // 0 when less than a second remains and nothing is announced.
+        long announced_seconds;
+    };
+    static hold_off_t HoldOffAt(qint64 since_stop_ms);
+
     // Created without a parent on the first call (in the main thread, during
     // start-up); never deleted.
     static Host* Instance();
@@ -79,9 +91,16 @@ class Host : public QObject {
     // configuration's order); empty names skipped.
     QStringList GetListOfSerialPorts();
 
-    // The VLAN number in an interface name: "eth0.100" gives 100, "vlan7" and
-    // "br-vlan7" give 7, anything else 0.
+    // The VLAN number in an interface name: "eth0.100" gives 100; in a name
+    // with "vlan" in it (any case), the rest of the name after that word read
+    // as a number: "vlan7" and "br-vlan7" give 7, "vlan7-uplink" 0; anything
+    // else 0.
     static int VlanForInterface(QString name);
+
+    // The links the host holds now, USB and Ethernet, each with its thread: a
+    // replaced link is no longer counted, nor, from the next announce or
+    // stop on, one that has ended.
+    int LinkCount();
 
     // Waits until every thread the host started and then asked to end has
     // ended, or the deadline passes. False at the deadline. Called by main()
@@ -99,6 +118,15 @@ class Host : public QObject {
     void Shutdown();
     bool StartHost();
     void EthernetAnnounceReceived(ethernet_announce_t announce, QString src_addr, quint16 src_port);
+
+  public:
+    // The work of EthernetAnnounceReceived, with the link on the interface
+    // `interfaceName` (the slot passes the Internal stream's): a configured
+    // device gets a link from that address and port, on the interface's VLAN.
+    // A VLAN the devices' configuration datagram cannot carry attaches no
+    // device and is reported once per start.
+    void AttachEthernetDevice(const ethernet_announce_t& announce, const QString& src_addr, quint16 src_port,
+                              const QString& interfaceName);
 
   signals:
     void SignalHostShutdown();
@@ -136,6 +164,12 @@ class Host : public QObject {
     // Stops the restart timer and blocks its signals, in the timer's own
     // thread (a Qt timer cannot be stopped from another thread).
     void CancelDelayedStart();
+    // Asks the link's thread to end and moves the thread from the link lists
+    // to the stopped threads. Under mutex_.
+    void RetireLink(NodeLink* link);
+    // Drops the links whose thread has ended, and the stopped threads that
+    // have ended, so that neither list grows with each announce. Under mutex_.
+    void ForgetEndedThreads();
 
     static Host* __instance;
 
@@ -154,9 +188,12 @@ class Host : public QObject {
     WorkerThread configuration_server_thread_;
     QPointer<Dpu> dpu_;
     WorkerThread backlink_thread_;
-    // Threads asked to end by a stop, kept so that main() can wait for them
-    // at exit; the finished ones are dropped at each stop.
+    // Threads asked to end by a stop or by the replacement of a link, kept so
+    // that main() can wait for them at exit; the finished ones are dropped at
+    // each stop and each announce.
     std::vector<WorkerThread> stopped_threads_;
+    // The VLAN refusal has been printed since the last start.
+    bool vlan_refusal_reported_ = false;
     // Single-shot timer of the restart hold-off; lives in the Host's thread.
     QTimer restart_timer_;
     // Monotonic clock, in ms, of the last completed stop.

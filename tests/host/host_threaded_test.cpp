@@ -102,7 +102,20 @@ class HostTest : public ::testing::Test {
         return owners;
     }
 
+    // Starts the sample site and makes the announce of its first anchor.
+    void StartAndAnnounceFirstAnchor() {
+        LoadSite(false);
+        WaitOutHoldOff();
+        Start();
+        anchor_ = host_->GetNodeManager()->FindNodeBySerialNumber(kAnchors[0]);
+        ASSERT_TRUE(anchor_ && !anchor_->IsNullNode());
+        announce_.type = 0x11;
+        announce_.serial_number = kAnchors[0];
+    }
+
     Host* host_ = nullptr;
+    std::shared_ptr<DwNode> anchor_;
+    ethernet_announce_t announce_ = {};
     QTemporaryDir directory_;
     static QElapsedTimer since_stop_;
 };
@@ -119,19 +132,33 @@ TEST_F(HostTest, RefusesADisabledHostABadInterfaceAndABadRfBudget) {
     EXPECT_EQ(disabled.Stop(), "");
     host_->SetEnabled(true);
 
-    NetworkSocketSettings input = settings.GetInputSocketSettings();
-    input.SetNetworkIface("vorav-none0");
-    settings.SetInputSocketSettings(input);
-    {
+    // Each stream's interface is checked, the others being usable.
+    const struct {
+        NetworkSocketSettings (FlatSettingsInterface::*get)() const;
+        void (FlatSettingsInterface::*set)(const NetworkSocketSettings&);
+        const char* stream;
+    } streams[] = {
+        {&FlatSettingsInterface::GetInputSocketSettings, &FlatSettingsInterface::SetInputSocketSettings,
+         "Internal"},
+        {&FlatSettingsInterface::GetOutputSocketSettings, &FlatSettingsInterface::SetOutputSocketSettings,
+         "External"},
+        {&FlatSettingsInterface::GetConfigSocketSettings, &FlatSettingsInterface::SetConfigSocketSettings,
+         "Device Configuration"},
+    };
+    for (const auto& stream : streams) {
+        NetworkSocketSettings socket = (settings.*stream.get)();
+        socket.SetNetworkIface("vorav-none0");
+        (settings.*stream.set)(socket);
         StdoutCapture capture;
         QtMessagesToStdout messages;
         EXPECT_FALSE(host_->StartHost());
-        EXPECT_EQ(
-            capture.Stop(),
-            "Host: Invalid Internal UDP Interface specified. The interface either does not exist or has no "
-            "IP address.\n\n");
+        EXPECT_EQ(capture.Stop(),
+                  std::string("Host: Invalid ") + stream.stream +
+                      " UDP Interface specified. The interface either does not exist or has no "
+                      "IP address.\n\n");
+        EXPECT_FALSE(host_->IsStarted());
+        LoadSite(false);
     }
-    LoadSite(false);
 
     settings.SetSyncRate(0.0);
     StdoutCapture budget;
@@ -268,6 +295,68 @@ TEST_F(HostTest, AnnouncingDeviceGetsOneLinkPerAddress) {
     host_->EthernetAnnounceReceived(announce, "127.0.0.1", 45203);
     EXPECT_TRUE(registry->FindNodeBySerialNumber(0x0100FFFF)->IsNullNode());
     EXPECT_EQ(anchor->GetNodeLink().data(), second.data());
+}
+
+TEST_F(HostTest, ReplacedLinksLeaveTheHostAndTheirThreadsEnd) {
+    ASSERT_NO_FATAL_FAILURE(StartAndAnnounceFirstAnchor());
+    const std::shared_ptr<DwNode> anchor = anchor_;
+    const ethernet_announce_t announce = announce_;
+    const int usb_links = host_->LinkCount();
+
+    // Announces from ever new ports: each replaces the link before, which
+    // leaves the host's lists at once.
+    std::vector<QPointer<NodeLink>> replaced;
+    std::vector<QPointer<QThread>> replaced_threads;
+    for (quint16 port = 45210; port < 45220; ++port) {
+        if (!anchor->GetNodeLink().isNull()) {
+            replaced.push_back(anchor->GetNodeLink());
+            replaced_threads.push_back(anchor->GetNodeLink()->thread());
+        }
+        host_->EthernetAnnounceReceived(announce, "127.0.0.1", port);
+        EXPECT_EQ(host_->LinkCount(), usb_links + 1) << port;
+    }
+    ASSERT_EQ(replaced.size(), 9u);
+    EXPECT_TRUE(SpinUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (size_t i = 0; i < replaced.size(); ++i) {
+            if (!replaced[i].isNull() || !replaced_threads[i].isNull())
+                return false;
+        }
+        return true;
+    }));
+    EXPECT_FALSE(anchor->GetNodeLink().isNull());
+}
+
+TEST_F(HostTest, AVlanTheConfigurationDatagramCannotCarryAttachesNothingAndSaysSoOnce) {
+    ASSERT_NO_FATAL_FAILURE(StartAndAnnounceFirstAnchor());
+    const std::shared_ptr<DwNode> anchor = anchor_;
+    const ethernet_announce_t announce = announce_;
+    const int usb_links = host_->LinkCount();
+
+    // The highest VLAN that fits: the link opens (the name is not found, so on
+    // loopback) and its configuration datagram carries 255.
+    QUdpSocket device;
+    ASSERT_TRUE(device.bind(QHostAddress::LocalHost, 45204));
+    host_->AttachEthernetDevice(announce, "127.0.0.1", 45204, "lo.255");
+    ASSERT_FALSE(anchor->GetNodeLink().isNull());
+    ASSERT_TRUE(SpinUntil([&device] { return device.hasPendingDatagrams(); }));
+    QByteArray configuration(static_cast<int>(device.pendingDatagramSize()), '\0');
+    device.readDatagram(configuration.data(), configuration.size());
+    ASSERT_EQ(configuration.size(), 9);
+    EXPECT_EQ(static_cast<uint8_t>(configuration[8]), 255);
+    const QPointer<NodeLink> link = anchor->GetNodeLink();
+
+    // One above: no link, the device keeps the one it has, and one message
+    // however often the device announces.
+    StdoutCapture capture;
+    for (quint16 port = 45205; port < 45208; ++port)
+        host_->AttachEthernetDevice(announce, "127.0.0.1", port, "lo.256");
+    EXPECT_EQ(
+        LinesStartingWith(capture.Stop(), "Host: "),
+        QStringList("Host: interface lo.256 is on VLAN 256, which the configuration datagram of Ethernet "
+                    "devices cannot carry (0 to 255); no Ethernet device is attached"));
+    EXPECT_EQ(anchor->GetNodeLink().data(), link.data());
+    EXPECT_EQ(host_->LinkCount(), usb_links + 1);
 }
 
 TEST_F(HostTest, StartWithoutAMasterReservesNoSyncSlot) {
@@ -448,15 +537,37 @@ TEST(HostNamesTest, VlanNumberOfAnInterfaceName) {
     EXPECT_EQ(Host::VlanForInterface("eth0.100"), 100);
     EXPECT_EQ(Host::VlanForInterface("vlan7"), 7);
     EXPECT_EQ(Host::VlanForInterface("VLAN12"), 12);
-    // The digits right after "vlan", wherever it stands in the name.
+    EXPECT_EQ(Host::VlanForInterface("vlan300"), 300);
+    // The rest after "vlan", wherever it stands in the name, when that rest
+    // is a number.
     EXPECT_EQ(Host::VlanForInterface("br-vlan42"), 42);
     EXPECT_EQ(Host::VlanForInterface("enp3s0Vlan9"), 9);
-    EXPECT_EQ(Host::VlanForInterface("vlan7-uplink"), 7);
+    EXPECT_EQ(Host::VlanForInterface("vlan7-uplink"), 0);
+    EXPECT_EQ(Host::VlanForInterface("br-vlan42a"), 0);
     EXPECT_EQ(Host::VlanForInterface("vlan"), 0);
     EXPECT_EQ(Host::VlanForInterface("vlanx3"), 0);
     EXPECT_EQ(Host::VlanForInterface("eth0"), 0);
     EXPECT_EQ(Host::VlanForInterface("eth0.x"), 0);
     EXPECT_EQ(Host::VlanForInterface("a.b.3"), 0);
+}
+
+TEST(HostNamesTest, HoldOffLastsTwoWholeSecondsAndAnnouncesWholeSecondsLeft) {
+    const struct {
+        qint64 since_stop_ms;
+        bool held_off;
+        qint64 remaining_ms;
+        long announced_seconds;
+    } cases[] = {
+        {0, true, 2000, 2},   {999, true, 1001, 1},   {1000, true, 1000, 1},
+        {1001, true, 999, 0}, {1999, true, 1, 0},     {2000, false, 0, 0},
+        {2001, false, -1, 0}, {2999, false, -999, 0}, {3000, false, -1000, 0},
+    };
+    for (const auto& c : cases) {
+        const Host::hold_off_t hold_off = Host::HoldOffAt(c.since_stop_ms);
+        EXPECT_EQ(hold_off.held_off, c.held_off) << c.since_stop_ms;
+        EXPECT_EQ(hold_off.remaining_ms, c.remaining_ms) << c.since_stop_ms;
+        EXPECT_EQ(hold_off.announced_seconds, c.announced_seconds) << c.since_stop_ms;
+    }
 }
 
 TEST(HostNamesTest, ConfiguredSerialPortsEachOnceWithoutEmptyNames) {

@@ -80,9 +80,6 @@ bool EthernetLink::Init(std::shared_ptr<const NodeManager> registry,
 
 bool EthernetLink::SetNetworkInterface(const QString& name, int vlan) {
     if (vlan < 0 || vlan > kMaxVlanId) {
-        std::printf("EthernetLink: VLAN %d does not fit the configuration datagram (0 to %d); not used\n",
-                    vlan, kMaxVlanId);
-        std::fflush(stdout);
         return false;
     }
     bool found = false;

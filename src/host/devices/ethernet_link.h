@@ -45,8 +45,9 @@ class EthernetLink : public NodeLink {
     void SetLocalPort(uint16_t port) { local_port_ = port; }
     void SetLocalAddress(const QHostAddress& address) { local_address_ = address; }
     // Takes the last interface of that name, else the loopback interface
-    // (with a message), and the VLAN id. A VLAN id outside 0 to 255 is
-    // refused with a message: false, nothing changed.
+    // (with a message), and the VLAN id. A VLAN id outside 0 to 255, which
+    // the configuration datagram cannot carry, is refused: false, nothing
+    // changed, no message (the caller knows how often to report it).
     bool SetNetworkInterface(const QString& name, int vlan);
     static bool AddressIsMulticast(const QHostAddress& address);
     // Any thread: has the link's thread send the configuration datagram again
