@@ -10,7 +10,6 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -33,13 +32,6 @@ constexpr uint32_t kLateSequenceWindow = 9;
 
 uint32_t SequencesBehind(uint32_t latest, uint32_t sequence) {
     return (latest - sequence) & 0xFFu;
-}
-
-// Never 0, which stands for "no good check yet".
-int64_t MonotonicMs() {
-    const auto since_start = std::chrono::steady_clock::now().time_since_epoch();
-    const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(since_start).count();
-    return ms > 0 ? ms : 1;
 }
 
 Coordinates Millimetres(const derazud_pos3_t& position) {
@@ -109,7 +101,9 @@ void DwNode::SanityCheckToaRpt(const DwNodeMap& anchors, FlatSettingsInterface& 
     if (toa_rpt_.toas == nullptr || toa_rpt_.count < kMinimumResponsesToCheck) {
         return;
     }
-    const int64_t now = MonotonicMs();
+    // Wall-clock time: before the first good check (time 0) the move allowed
+    // is the tag's velocity over all the time since the epoch.
+    const int64_t now = QDateTime::currentMSecsSinceEpoch();
     const double allowed_move_mm =
         ToaReportCheck_AllowedMoveMm(settings.GetMaxTagVelocity(), now, last_sanity_check_time_);
     const Coordinates guess_mm =

@@ -87,12 +87,16 @@ void NodeManager::Init(Settings* settings, uint32_t syncPeriodMs) {
         break;
     }
 
+    // Every enabled anchor and tag takes the next id in list order, a repeated
+    // serial number too, so that the ids after a repeat are those the list
+    // gives. The repeat is the first node's device again: its id is left
+    // naming nothing, and it is not counted a second time in the centroid or
+    // the wireless count.
     for (const AnchorSettings& anchor_settings : flat.GetAnchorList()) {
         if (!anchor_settings.GetEnabled() || !id_available())
             continue;
-        auto anchor = std::make_shared<DwAnchor>(anchor_settings, next_id, syncPeriodMs);
-        // A repeated serial number would leave a second id naming the first
-        // anchor and count it twice in the centroid and the wireless count.
+        const uint16_t id = next_id++;
+        auto anchor = std::make_shared<DwAnchor>(anchor_settings, id, syncPeriodMs);
         if (!AddAnchor(anchor)) {
             PrintRepeatedSerialNumber("anchor", anchor->GetSerialNumber());
             continue;
@@ -101,7 +105,7 @@ void NodeManager::Init(Settings* settings, uint32_t syncPeriodMs) {
         sums += Coordinates(anchor->GetX(), anchor->GetY(), anchor->GetZ());
         if (master)
             anchor->GetClock().SetMasterDistTickOffset(anchor->GetCurrentPos3(), master->GetCurrentPos3());
-        id_table_.emplace(next_id++, anchor->GetSerialNumber());
+        id_table_.emplace(id, anchor->GetSerialNumber());
     }
 
     const Coordinates centroid = InfrastructureCentroid(sums, count, flat.GetTagBounds());
@@ -109,13 +113,14 @@ void NodeManager::Init(Settings* settings, uint32_t syncPeriodMs) {
     for (const TagSettings& tag_settings : flat.GetTagList()) {
         if (!tag_settings.GetEnabled() || !id_available())
             continue;
+        const uint16_t id = next_id++;
         if (tags_.count(tag_settings.GetSerialNumber()) != 0) {
             PrintRepeatedSerialNumber("tag", tag_settings.GetSerialNumber());
             continue;
         }
-        auto tag = std::make_shared<DwTag>(tag_settings, next_id, syncPeriodMs);
+        auto tag = std::make_shared<DwTag>(tag_settings, id, syncPeriodMs);
         tag->SetInitialPosition(centroid.GetX() / 1000.0, centroid.GetY() / 1000.0, centroid.GetZ() / 1000.0);
-        id_table_.emplace(next_id++, tag->GetSerialNumber());
+        id_table_.emplace(id, tag->GetSerialNumber());
         tags_.emplace(tag->GetSerialNumber(), tag);
     }
 

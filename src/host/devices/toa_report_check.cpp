@@ -1,7 +1,6 @@
 #include "host/devices/toa_report_check.h"
 
 #include <cmath>
-#include <limits>
 
 #include "base/device_time.h"
 #include "host/devices/dw_clock.h"
@@ -27,11 +26,6 @@ void ToaReportCheck_RemoveResponse(derazud_toa_t* toas, Coordinates* positions, 
 }
 
 double ToaReportCheck_AllowedMoveMm(double max_velocity, int64_t now_ms, int64_t last_check_ms) {
-    if (last_check_ms == 0) {
-        // All the time there is has passed: any move at any speed, none at
-        // none (0 x infinity would be NaN, which allows everything).
-        return max_velocity == 0.0 ? 0.0 : max_velocity * std::numeric_limits<double>::infinity();
-    }
     // Subtracted in double: no signed overflow whatever the two times are.
     double elapsed_ms = static_cast<double>(now_ms) - static_cast<double>(last_check_ms);
     if (elapsed_ms < 0.0) {

@@ -29,11 +29,12 @@ using ToaResponseRemoval = std::function<void(int index, uint8_t code)>;
 void ToaReportCheck_RemoveResponse(derazud_toa_t* toas, Coordinates* positions, int16_t* count, int index);
 
 // The move a tag may have made since the last good check, in millimetres:
-// velocity (m/s) x elapsed time x 1000. Before any good check (last_check_ms
-// of 0) any positive velocity allows any move (infinity), a velocity of 0
-// none. A negative velocity gives a negative move, which no response meets;
-// elapsed time going backwards counts as none; a NaN velocity gives NaN, which
-// the outlier step takes as no limit.
+// velocity (m/s) x elapsed ms / 1000 x 1000. Before any good check
+// (last_check_ms of 0) the time elapsed is all of now_ms: with times in ms
+// since the epoch, kilometres at walking pace. A negative velocity gives a
+// negative move, which no response meets; elapsed time going backwards (the
+// wall clock set back) counts as none; a NaN velocity gives NaN, which the
+// outlier step takes as no limit.
 double ToaReportCheck_AllowedMoveMm(double max_velocity, int64_t now_ms, int64_t last_check_ms);
 
 // Range-difference vote: for every pair i < j whose range difference (from

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QDateTime>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <memory>
@@ -254,6 +254,7 @@ TEST_F(DwNodeReportTest, SequencesComparedModulo256) {
     Respond(10, 1, toa);  // ten back: a new transmission
     ASSERT_EQ(collector_.reports.size(), 2u);
     EXPECT_EQ(collector_.reports[1].sequence, 20);
+    Respond(1, 2, toa);  // nine back: late
 
     // Across the wrap: 254, then 0 two ahead, then a late 255 and a late 250.
     Respond(254, 3, toa);
@@ -263,6 +264,8 @@ TEST_F(DwNodeReportTest, SequencesComparedModulo256) {
     Respond(0, 5, toa);
     Respond(1, 0, toa);
     ASSERT_EQ(collector_.reports.size(), 5u);
+    EXPECT_EQ(collector_.reports[2].sequence, 10);
+    EXPECT_EQ(collector_.reports[2].Anchors(), (std::vector<uint32_t>{AnchorSerial(1)}));
     EXPECT_EQ(collector_.reports[3].sequence, 254);
     EXPECT_EQ(collector_.reports[3].Anchors(), (std::vector<uint32_t>{AnchorSerial(3)}));
     EXPECT_EQ(collector_.reports[4].sequence, 0);
@@ -332,23 +335,77 @@ TEST_F(DwNodeReportTest, ReportEmptiedByTheCheckIsStillHandedOn) {
     EXPECT_EQ(StatusItems(tag_->GetVexPacket()).size(), 4u);
 }
 
-TEST_F(DwNodeReportTest, FirstCheckAllowsAnyMoveLaterOnesTheConfiguredOne) {
+// Until a check leaves more than 3 responses, the move allowed is the
+// velocity over all the time since the epoch; after it, over the time since.
+TEST_F(DwNodeReportTest, BeforeTheFirstGoodCheckTheMoveSinceTheEpochIsAllowed) {
     AddHall();
-    // 1 nm/s: a millionth of a millimetre in a second.
-    Host()->SetMaxTagVelocity(1e-9);
-    // A response 30 m off goes through the first check: no good check yet.
-    HallResponds(1, 2, 30.0);
-    HallResponds(2);
-    ASSERT_EQ(collector_.reports.size(), 1u);
-    EXPECT_EQ(collector_.reports[0].toas.size(), 6u);
-    tag_->GetVexPacket();
-
-    // The second report is checked with next to no move allowed: responses go
-    // one by one (status 3) until the rest agree, which whole ticks never
-    // quite do, down to one.
-    HallResponds(3);
+    // About 30 m since the epoch; 17 nm/s, next to nothing within the test.
+    Host()->SetMaxTagVelocity(30000.0 / static_cast<double>(QDateTime::currentMSecsSinceEpoch()));
+    // Three of the site and a stray: 3 remain, not a good check.
+    for (uint32_t i = 0; i < 3; ++i) {
+        Respond(1, i, Toa(i, 9.0, 4.0, 1.0), 4);
+    }
+    RespondAs(1, 0x0BADBEEF, 9, 1000, 4);
+    // Five, anchor 2 60 m late: it deviates 48 m from the mean offset, the
+    // others 12 m; it alone goes, 4 remain: a good check.
+    for (uint32_t i = 0; i < 5; ++i) {
+        Respond(2, i, Toa(i, 9.0, 4.0, 1.0, kTransmit, i == 2 ? 60.0 : 0.0), 5);
+    }
     ASSERT_EQ(collector_.reports.size(), 2u);
+    EXPECT_EQ(collector_.reports[0].Anchors(),
+              (std::vector<uint32_t>{AnchorSerial(0), AnchorSerial(1), AnchorSerial(2)}));
+    EXPECT_EQ(collector_.reports[1].Anchors(),
+              (std::vector<uint32_t>{AnchorSerial(0), AnchorSerial(1), AnchorSerial(4), AnchorSerial(3)}));
+    EXPECT_EQ(StatusItems(tag_->GetVexPacket()), (Statuses{{0x0BADBEEF, kAnchorStatusNotRegistered},
+                                                           {AnchorSerial(0), 0},
+                                                           {AnchorSerial(1), 0},
+                                                           {AnchorSerial(2), 0},
+                                                           {AnchorSerial(2), kAnchorStatusImplausibleMove},
+                                                           {AnchorSerial(0), 0},
+                                                           {AnchorSerial(1), 0},
+                                                           {AnchorSerial(4), 0},
+                                                           {AnchorSerial(3), 0}}));
+
+    // Checked with next to no move allowed: responses go one by one
+    // (status 3) until the rest agree, which whole ticks never quite do, down
+    // to one.
+    HallResponds(3, -1, 0.0, 6);
+    ASSERT_EQ(collector_.reports.size(), 3u);
     ExpectCheckedDownToOne();
+}
+
+// The tag's history holds (5, 4, 1) m and then (13, 4, 1) m: the current
+// position is the newer, the smoothed one their mean (9, 4, 1). TOAs sent
+// from the position the option names agree to whole ticks with a guess
+// there; from 4 m away they would disagree by metres, far beyond the metre
+// allowed.
+TEST_F(DwNodeReportTest, GuessIsTheSmoothedPositionOnlyWhenConfigured) {
+    AddHall();
+    FlatSettingsInterface(Settings::GlobalSettings()).SetSmoothingFactor(1);
+    Host()->SetMaxTagVelocity(1000.0 / static_cast<double>(QDateTime::currentMSecsSinceEpoch()));
+    for (bool smoothed : {false, true}) {
+        SCOPED_TRACE(smoothed ? "smoothed" : "current");
+        Host()->SetSmoothPositionGuess(smoothed);
+        tag_ = std::make_shared<DwTag>(TagSettings(), kTagId, kSyncPeriodMs);
+        for (float x : {5.0f, 13.0f}) {
+            derazud_pos3_t position{};
+            position.x = x;
+            position.y = 4.0f;
+            position.z = 1.0f;
+            tag_->SetCurrentPos3(position);
+        }
+        const double x = smoothed ? 9.0 : 13.0;
+        for (uint32_t i = 0; i < 6; ++i) {
+            Respond(1, i, Toa(i, x, 4.0, 1.0), 6);
+        }
+        ASSERT_FALSE(collector_.reports.empty());
+        EXPECT_EQ(collector_.reports.back().toas.size(), 6u);
+        Statuses all_used;
+        for (uint32_t i = 0; i < 6; ++i) {
+            all_used.emplace_back(AnchorSerial(i), kVexAnchorStatusUsed);
+        }
+        EXPECT_EQ(StatusItems(tag_->GetVexPacket()), all_used);
+    }
 }
 
 // No velocity allows no move, not even before the first good check.
@@ -363,11 +420,11 @@ TEST_F(DwNodeReportTest, ZeroVelocityRemovesFromTheFirstCheckOn) {
     EXPECT_EQ(statuses[0].first, AnchorSerial(2));  // the one 30 m off goes first
 }
 
-// Waits until the monotonic clock has moved on by `ms`: the move allowed
-// since the last check grows with it.
+// Waits until the wall clock has moved on by `ms`: the move allowed since
+// the last check grows with it.
 void LetTimePass(int ms) {
-    const auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(ms)) {
+    const int64_t start = QDateTime::currentMSecsSinceEpoch();
+    while (QDateTime::currentMSecsSinceEpoch() - start < ms) {
         std::this_thread::yield();
     }
 }

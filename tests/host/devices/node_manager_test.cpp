@@ -226,10 +226,15 @@ TEST_F(NodeManagerTest, RepeatedSerialNumbersKeepTheFirstNodeAndAreReportedOnce)
     EXPECT_EQ(registry_.GetNumberOfWirelessAnchors(), 1u);
     EXPECT_EQ(registry_.GetNumberOfWiredAnchors(), 1u);
     EXPECT_EQ(registry_.FindAnchorBySerialNumber(kA2)->GetX(), 4.0);
-    // Ids stay dense: the repeats take none.
-    EXPECT_EQ(registry_.GetNodeSerialNumberFromId(3), kA3);
-    EXPECT_EQ(registry_.GetNodeSerialNumberFromId(4), kT1);
-    EXPECT_EQ(registry_.GetNodeSerialNumberFromId(5), kT2);
+    // Each repeat takes its id in list order (3 and 6), naming nothing: the
+    // ids after it are the list's.
+    const uint32_t by_id[] = {0, kMaster, kA2, 0, kA3, kT1, 0, kT2, 0};
+    for (uint16_t id = 1; id <= 8; ++id) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(registry_.GetNodeSerialNumberFromId(id), by_id[id]);
+        const std::shared_ptr<DwNode> node = registry_.FindNodeById(id);
+        EXPECT_EQ(node ? node->GetNetworkId() : 0, by_id[id] != 0 ? id : 0);
+    }
     // The repeat does not pull the centroid: (0 + 4 + 8) / 3 m.
     EXPECT_FLOAT_EQ(TagStart(kT1).x, 4.0f);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/device_time.h"
+#include "host/devices/dw_clock.h"
 
 namespace {
 
@@ -93,10 +94,10 @@ TEST(ToaReportRemoveResponse, MovesTheLastIntoThePlaceAndNeverGoesBelowZero) {
 
 TEST(ToaReportAllowedMove, FollowsVelocityAndElapsedTime) {
     EXPECT_EQ(ToaReportCheck_AllowedMoveMm(2.0, 11500, 10000), 3000.0);
-    EXPECT_EQ(ToaReportCheck_AllowedMoveMm(2.0, 11500, 0), kInfinity);  // never checked: no limit
-    // ... unless no move is allowed at all.
+    // Never checked (time 0): all the time up to now counts.
+    EXPECT_EQ(ToaReportCheck_AllowedMoveMm(2.0, 11500, 0), 23000.0);
     EXPECT_EQ(ToaReportCheck_AllowedMoveMm(0.0, 11500, 0), 0.0);
-    EXPECT_EQ(ToaReportCheck_AllowedMoveMm(-3.0, 11500, 0), -kInfinity);
+    EXPECT_EQ(ToaReportCheck_AllowedMoveMm(-3.0, 11500, 0), -34500.0);
     EXPECT_TRUE(std::isnan(ToaReportCheck_AllowedMoveMm(kNaN, 11500, 0)));
     EXPECT_EQ(ToaReportCheck_AllowedMoveMm(0.0, 11500, 10000), 0.0);
     // A negative velocity gives a negative move, which no response meets.
@@ -142,6 +143,37 @@ TEST(ToaReportRangeDifferenceVote, MovedResponseCarriesItsVotesAndIsExaminedInTu
     EXPECT_EQ(report.removed, (std::vector<std::pair<uint32_t, uint8_t>>{
                                   {100, kAnchorStatusRangeDifference}, {105, kAnchorStatusRangeDifference}}));
     EXPECT_EQ(report.Remaining(), (std::vector<uint32_t>{104, 101, 102, 103}));
+}
+
+// Anchor 0 at the origin and three anchors on the x axis, each placed a
+// margin closer to it than its TOA difference says: a pair votes when the
+// margin exceeds 1 mm, and anchor 0 goes with 3 votes, not with 2. Among the
+// three the margins differ by 100 mm the other way: no votes.
+TEST(ToaReportRangeDifferenceVote, PairVotesBeyondOneMillimetreAndThreeVotesRemove) {
+    for (double margin_mm : {0.5, 1.5}) {
+        SCOPED_TRACE(testing::Message() << "margin " << margin_mm << " mm");
+        Report report;
+        const double margins_mm[] = {0.0, 200.0, 100.0, margin_mm};
+        for (int i = 0; i < 4; ++i) {
+            derazud_toa_t toa{};
+            toa.anchor_serial_number = 100 + i;
+            toa.toa = kTransmit + 1000 * i;
+            const double range_difference_mm =
+                std::fabs(DwClock::RangeDifference(kTransmit, toa.toa, kSpeedOfLight)) * 1000.0;
+            report.toas.push_back(toa);
+            report.positions.emplace_back(range_difference_mm - margins_mm[i], 0.0, 0.0);
+        }
+        report.count = 4;
+        report.Vote();
+        if (margin_mm < 1.0) {
+            EXPECT_TRUE(report.removed.empty());
+            EXPECT_EQ(report.Remaining(), (std::vector<uint32_t>{100, 101, 102, 103}));
+        } else {
+            EXPECT_EQ(report.removed,
+                      (std::vector<std::pair<uint32_t, uint8_t>>{{100, kAnchorStatusRangeDifference}}));
+            EXPECT_EQ(report.Remaining(), (std::vector<uint32_t>{103, 101, 102}));
+        }
+    }
 }
 
 TEST(ToaReportRangeDifferenceVote, UnusableSpeedOfLightVotesNothing) {
@@ -192,6 +224,23 @@ TEST(ToaReportOutliers, ZeroAllowedMoveRemovesUntilTheRestAgreeExactly) {
     spread.RemoveOutliers(Coordinates(0, 0, 0), 0.0);
     EXPECT_EQ(spread.count, 1);
     EXPECT_EQ(spread.removed.size(), 5u);
+}
+
+// Four anchors at the guess itself, TOAs 0, 0, +100 and -100 ticks from the
+// first: the last two deviate equally (100 ticks, about 469 mm) and the
+// lower index goes; the -100 one, moved into its place, then deviates
+// 2/3 x 469 = 313 mm, within 400.
+TEST(ToaReportOutliers, TieRemovesTheLowestIndex) {
+    Report report;
+    const Coordinates here(5000, 5000, 1000);
+    for (int64_t ticks : {0, 0, 100, -100}) {
+        report.Add(static_cast<uint32_t>(200 + report.toas.size()), here, here, kTransmit);
+        report.toas.back().toa += ticks;
+    }
+    report.RemoveOutliers(here, 400.0);
+    EXPECT_EQ(report.removed,
+              (std::vector<std::pair<uint32_t, uint8_t>>{{202, kAnchorStatusImplausibleMove}}));
+    EXPECT_EQ(report.Remaining(), (std::vector<uint32_t>{200, 201, 203}));
 }
 
 TEST(ToaReportOutliers, NegativeAllowedMoveRemovesEveryResponse) {
