@@ -220,6 +220,8 @@ class Dpu : public QObject, public ToaReportReceiver {
 
     void _ProcessAnchors(const anchor_report_item_queue_t& item, const std::shared_ptr<DwNode>& anchor,
                          int64_t now);
+    // Tests hand _ProcessAnchors a host time of their choosing.
+    friend class DpuTestPeer;
 
     // Each returns false when the engine was deleted while events were processed.
     bool BringUpMaster(NodeLink* link);
