@@ -244,6 +244,8 @@ class Dpu : public QObject, public ToaReportReceiver {
 
     void _ProcessAnchors(const anchor_report_item_queue_t& item, const std::shared_ptr<DwNode>& anchor,
                          int64_t now);
+    // Tests hand _ProcessAnchors a host time of their choosing.
+    friend class DpuTestPeer;
 
     // Each returns false when the engine was deleted while events were processed.
     // The master's whole bring-up on the link it has now.

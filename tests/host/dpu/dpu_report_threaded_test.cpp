@@ -29,6 +29,14 @@
 #include "support/dpu_test_site.h"
 #include "support/stdout_capture.h"
 
+class DpuTestPeer {
+  public:
+    static void ProcessAnchors(Dpu& dpu, const anchor_report_item_queue_t& item,
+                               const std::shared_ptr<DwNode>& anchor, int64_t now) {
+        dpu._ProcessAnchors(item, anchor, now);
+    }
+};
+
 namespace {
 
 using namespace dpu_test_site;
@@ -352,6 +360,88 @@ TEST_F(DpuReportTest, SolvesOfOneTagArePublishedInReportOrder) {
         ASSERT_EQ(arrivals.size(), static_cast<size_t>(kReports));
         EXPECT_TRUE(std::is_sorted(arrivals.begin(), arrivals.end()));
     }
+}
+
+TEST_F(DpuReportTest, StartGuessIsTheSmoothedPositionOnlyWhenAskedFor) {
+    // After solves at two places 4.5 m apart the smoothed position (a window
+    // of many periods averages both) lies between them; the current one is
+    // the second.
+    Settings::GlobalSettings()->GetHostSettingsReference()->SetSmoothingFactor(100);
+    const Coordinates first(3000.0, 4000.0, 1000.0);
+    const Coordinates second(7000.0, 2000.0, 1200.0);
+    for (const bool smoothed : {false, true}) {
+        Settings::GlobalSettings()->GetHostSettingsReference()->SetSmoothPositionGuess(smoothed);
+        const uint32_t tag = smoothed ? kSecondTag : kTag;
+        const uint16_t tagId = smoothed ? kSecondTagId : kTagId;
+        const size_t before = publisher_->Output().size();
+        for (int i = 0; i < 3; ++i) {
+            dpu_->ToaRxCallback(EncodeReport(tag, tagId, static_cast<uint16_t>(i),
+                                             Entries(i == 0 ? first : second, 1.0 + i)));
+        }
+        const auto packets = WaitForPackets(before + 3);
+        const vex_data_position_t average = Read(packets[before + 1]).positions.at(0);
+        EXPECT_NEAR(+average.x, 5000.0, 100.0);
+        const vex_data_toa_solution_t third = Read(packets[before + 2]).solutions.at(0);
+        EXPECT_NEAR(+third.start_x, smoothed ? +average.x : second.GetX(), smoothed ? 1.0 : 100.0)
+            << smoothed;
+        EXPECT_NEAR(+third.start_y, smoothed ? +average.y : second.GetY(), smoothed ? 1.0 : 100.0)
+            << smoothed;
+    }
+}
+
+TEST_F(DpuReportTest, AnchorQueuesKeepTwoReceptionsPerTagAndMoreOverTheUwbBackhaul) {
+    // Three wired anchors and one over UWB, so that each count shows. Two
+    // tags: a wired anchor keeps 2 x 2 = 4 receptions, the UWB one 4 + 3
+    // wired anchors x 4 = 16; the oldest go.
+    dpu_.reset();
+    FlatSettingsInterface settings(Settings::GlobalSettings());
+    std::vector<AnchorSettings> anchors = settings.GetAnchorList();
+    for (size_t i = 1; i < anchors.size(); ++i) {
+        anchors[i].SetBackhaulType("wired");
+    }
+    settings.SetAnchorList(anchors);
+    site_.node_manager->Init(Settings::GlobalSettings(),
+                             static_cast<uint32_t>(site_.budget.GetLocationCycle() * 0.0010256));
+    dpu_.reset(new Dpu());
+    StdoutCapture quiet;
+    ASSERT_TRUE(dpu_->Init({}, site_.node_manager, site_.scheduler, site_.budget));
+    for (uint8_t sequence = 1; sequence <= 20; ++sequence) {
+        Ping(kTag, kTagId, Coordinates(5000.0, 4000.0, 1000.0), sequence, 1.0 + sequence * kSyncSeconds);
+    }
+    for (const uint32_t serial : kAnchors) {
+        const auto& queue = site_.node_manager->FindAnchorBySerialNumber(serial)->GetAnchorReportItemQueue();
+        const size_t limit = serial == kAnchors[0] ? 16 : 4;
+        ASSERT_EQ(queue.size(), limit);
+        EXPECT_EQ(queue.front().sequence, 21 - limit);
+    }
+}
+
+TEST_F(DpuReportTest, StaleReceptionIsDroppedAndAStaleClockSkipped) {
+    // A reception queued more than two sync periods (2 P x 0.0010256 ms)
+    // before the host time of the sync that maps it is dropped silently; one
+    // queued at that limit goes on to the clock check, and this anchor's
+    // clock has never been synchronised: stale, the response is skipped.
+    const auto anchor = site_.node_manager->FindAnchorBySerialNumber(kAnchors[0]);
+    anchor_report_item_queue_t item{};
+    item.item.serial_number = kTag;
+    const int64_t now = 5000000;
+    item.reception_time = now - static_cast<int64_t>(2 * dpu_->GetSyncPeriod() * 0.0010256) - 1;
+    StdoutCapture capture;
+    DpuTestPeer::ProcessAnchors(*dpu_, item, anchor, now);
+    EXPECT_EQ(capture.Stop(), "");
+    item.reception_time += 1;
+    StdoutCapture skipped;
+    const int64_t earliest = QDateTime::currentMSecsSinceEpoch();
+    DpuTestPeer::ProcessAnchors(*dpu_, item, anchor, now);
+    const int64_t latest = QDateTime::currentMSecsSinceEpoch();
+    const std::string printed = skipped.Stop();
+    // The age of a clock never updated is the time since the epoch.
+    const std::string head = "DPU: 6 skipping response from 2 - LastUpdateAge:";
+    ASSERT_EQ(printed.substr(0, head.size()), head);
+    const int64_t age = std::stoll(printed.substr(head.size()));
+    EXPECT_EQ(printed, head + std::to_string(age) + "ms\n");
+    EXPECT_GE(age, earliest);
+    EXPECT_LE(age, latest);
 }
 
 // The reports a sync completes (every tag's, at once) are solved once the

@@ -121,6 +121,39 @@ TEST(ToaSolverNoiseless, ReachesTheTagExactlyWhenArrivalTimesAreExact) {
     }
 }
 
+TEST(ToaSolverNoiseless, OneStepMatchesTheHandComputation) {
+    // 1024.5 mm/s truncates to 1024, so a millimetre of range is 1/1024 s,
+    // exactly 62400000 ticks, and every quantity below is exact in binary.
+    // Anchors 1024 mm from the start on the x and y axes; residuals R (mm of
+    // arrival minus range) -10, 10, 3.5, -23.5 with weights 1, 2, 0.5, 0.5:
+    // weighted mean transmit 0, steps (0 - R) / 4 = 2.5, -2.5, -0.875, 5.875.
+    toa_solver_parameters_t parameters = Defaults();
+    parameters.speed_of_light = 1.0245;
+    parameters.min_stop_threshold = 0.01;  // the first step (8.2 mm) ends it
+    const uint64_t base = 1000;
+    const double residual[] = {-10, 10, 3.5, -23.5};
+    const double weight[] = {1, 2, 0.5, 0.5};
+    const Coordinates anchors[] = {{1024, 0, 0}, {-1024, 0, 0}, {0, 1024, 0}, {0, -1024, 0}};
+    std::vector<toa_measurement_t> report;
+    for (int i = 0; i < 4; ++i)
+        report.push_back(
+            {anchors[i], static_cast<int64_t>(base + (1024 + residual[i]) * 62400000), weight[i]});
+
+    std::vector<toa_anchor_diagnostic_t> diagnostics;
+    const toa_solution_t solution = Solve(report, Coordinates(0, 0, 0), parameters, &diagnostics);
+    ASSERT_EQ(solution.status, ToaSolveStatus::kAccepted);
+    EXPECT_EQ(solution.iteration_count, 1);
+    // x: 2.5 x 1 + 2.5 x 2; y: -0.875 x 0.5 - 5.875 x 0.5.
+    EXPECT_EQ(solution.position.GetX(), 7.5);
+    EXPECT_EQ(solution.position.GetY(), -3.375);
+    EXPECT_EQ(solution.quality, 11.75 / 4);
+    EXPECT_EQ(solution.transmit_time, base);
+    // Rounded half away from zero.
+    const int32_t corrections[] = {3, -3, -1, 6};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(diagnostics[i].correction_mm, corrections[i]) << i;
+}
+
 TEST(ToaSolverNoiseless, RealSpeedOfLightIsOnlyLimitedByWholeTicks) {
     // A tick is 4.7 mm of range; the rounding of arrival times to ticks is the
     // only error left.
