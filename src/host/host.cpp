@@ -438,9 +438,8 @@ void Host::AttachEthernetDevice(const ethernet_announce_t& announce, const QStri
         // one message, not one per announce.
         if (!vlan_refusal_reported_) {
             printf(
-                "Host: interface %s is on VLAN %d, which the configuration datagram of Ethernet devices "
-                "cannot "
-                "carry (0 to %d); no Ethernet device is attached\n",
+                "Host: interface %s is on VLAN %d, which the configuration datagram of Ethernet "
+                "devices cannot carry (0 to %d); no Ethernet device is attached\n",
                 qPrintable(interfaceName), vlan, EthernetLink::kMaxVlanId);
             fflush(stdout);
             vlan_refusal_reported_ = true;
