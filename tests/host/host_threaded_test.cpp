@@ -299,8 +299,6 @@ TEST_F(HostTest, AnnouncingDeviceGetsOneLinkPerAddress) {
 
 TEST_F(HostTest, ReplacedLinksLeaveTheHostAndTheirThreadsEnd) {
     ASSERT_NO_FATAL_FAILURE(StartAndAnnounceFirstAnchor());
-    const std::shared_ptr<DwNode> anchor = anchor_;
-    const ethernet_announce_t announce = announce_;
     const int usb_links = host_->LinkCount();
 
     // Announces from ever new ports: each replaces the link before, which
@@ -308,11 +306,11 @@ TEST_F(HostTest, ReplacedLinksLeaveTheHostAndTheirThreadsEnd) {
     std::vector<QPointer<NodeLink>> replaced;
     std::vector<QPointer<QThread>> replaced_threads;
     for (quint16 port = 45210; port < 45220; ++port) {
-        if (!anchor->GetNodeLink().isNull()) {
-            replaced.push_back(anchor->GetNodeLink());
-            replaced_threads.push_back(anchor->GetNodeLink()->thread());
+        if (!anchor_->GetNodeLink().isNull()) {
+            replaced.push_back(anchor_->GetNodeLink());
+            replaced_threads.push_back(anchor_->GetNodeLink()->thread());
         }
-        host_->EthernetAnnounceReceived(announce, "127.0.0.1", port);
+        host_->EthernetAnnounceReceived(announce_, "127.0.0.1", port);
         EXPECT_EQ(host_->LinkCount(), usb_links + 1) << port;
     }
     ASSERT_EQ(replaced.size(), 9u);
@@ -324,38 +322,36 @@ TEST_F(HostTest, ReplacedLinksLeaveTheHostAndTheirThreadsEnd) {
         }
         return true;
     }));
-    EXPECT_FALSE(anchor->GetNodeLink().isNull());
+    EXPECT_FALSE(anchor_->GetNodeLink().isNull());
 }
 
 TEST_F(HostTest, AVlanTheConfigurationDatagramCannotCarryAttachesNothingAndSaysSoOnce) {
     ASSERT_NO_FATAL_FAILURE(StartAndAnnounceFirstAnchor());
-    const std::shared_ptr<DwNode> anchor = anchor_;
-    const ethernet_announce_t announce = announce_;
     const int usb_links = host_->LinkCount();
 
     // The highest VLAN that fits: the link opens (the name is not found, so on
     // loopback) and its configuration datagram carries 255.
     QUdpSocket device;
     ASSERT_TRUE(device.bind(QHostAddress::LocalHost, 45204));
-    host_->AttachEthernetDevice(announce, "127.0.0.1", 45204, "lo.255");
-    ASSERT_FALSE(anchor->GetNodeLink().isNull());
+    host_->AttachEthernetDevice(announce_, "127.0.0.1", 45204, "lo.255");
+    ASSERT_FALSE(anchor_->GetNodeLink().isNull());
     ASSERT_TRUE(SpinUntil([&device] { return device.hasPendingDatagrams(); }));
     QByteArray configuration(static_cast<int>(device.pendingDatagramSize()), '\0');
     device.readDatagram(configuration.data(), configuration.size());
     ASSERT_EQ(configuration.size(), 9);
     EXPECT_EQ(static_cast<uint8_t>(configuration[8]), 255);
-    const QPointer<NodeLink> link = anchor->GetNodeLink();
+    const QPointer<NodeLink> link = anchor_->GetNodeLink();
 
     // One above: no link, the device keeps the one it has, and one message
     // however often the device announces.
     StdoutCapture capture;
     for (quint16 port = 45205; port < 45208; ++port)
-        host_->AttachEthernetDevice(announce, "127.0.0.1", port, "lo.256");
+        host_->AttachEthernetDevice(announce_, "127.0.0.1", port, "lo.256");
     EXPECT_EQ(
         LinesStartingWith(capture.Stop(), "Host: "),
         QStringList("Host: interface lo.256 is on VLAN 256, which the configuration datagram of Ethernet "
                     "devices cannot carry (0 to 255); no Ethernet device is attached"));
-    EXPECT_EQ(anchor->GetNodeLink().data(), link.data());
+    EXPECT_EQ(anchor_->GetNodeLink().data(), link.data());
     EXPECT_EQ(host_->LinkCount(), usb_links + 1);
 }
 

@@ -56,6 +56,8 @@ struct options_t {
     uint16_t output_port = 7667;
     uint16_t input_port = 7667;
     bool with_alien_network = false;
+    // 0012, 0013 and 0014 all wired, 0011 alone over UWB.
+    bool one_uwb_anchor = false;
     bool occlusion_mitigation = false;
     double vm_gain = 0.9;
     double speed_of_light = 299792458.0;
@@ -109,6 +111,17 @@ inline QJsonObject Config(const options_t& options) {
     filled = replace(filled, "OUTPUT_PORT", std::to_string(options.output_port));
     filled = replace(filled, "INPUT_PORT", std::to_string(options.input_port));
     QJsonObject config = QJsonDocument::fromJson(QByteArray::fromStdString(filled)).object();
+    if (options.one_uwb_anchor) {
+        QJsonObject network = config["network"].toObject();
+        QJsonArray anchors = network["anchors"].toArray();
+        for (int i = 1; i < anchors.size(); ++i) {
+            QJsonObject anchor = anchors[i].toObject();
+            anchor["backhaul"] = "wired";
+            anchors[i] = anchor;
+        }
+        network["anchors"] = anchors;
+        config["network"] = network;
+    }
     if (options.with_alien_network) {
         config.insert("known networks",
                       QJsonDocument::fromJson(
@@ -250,6 +263,15 @@ class RecordingLink : public NodeLink {
     std::vector<frame_t> frames_;
     std::function<void(const std::vector<uint8_t>&)> reply_;
 };
+
+// The payloads of recorded frames, without their times.
+inline std::vector<std::vector<uint8_t>> BytesOf(const std::vector<RecordingLink::frame_t>& frames) {
+    std::vector<std::vector<uint8_t>> bytes;
+    for (const auto& frame : frames) {
+        bytes.push_back(frame.bytes);
+    }
+    return bytes;
+}
 
 // Sends standard output to /dev/null while it exists (fuzzing and
 // benchmarks, where nothing reads what the engine prints).

@@ -20,6 +20,11 @@ const Bytes kTxPassthroughOff = {0x11, 0x03, 0x00};
 const Bytes kTxPassthroughOn = {0x11, 0x03, 0x01};
 const Bytes kStopSync = {0x11, 0x06};
 // 48751 = 0xBE6F (50 ms), fast-sync flag 1, no announcement slot, byte 12 = 1.
+// What stops the master: both passthroughs off, then a stop sync.
+const std::vector<Bytes> kDeconfiguration = {kRxPassthroughOff, kTxPassthroughOff, kStopSync};
+// The network reset the sync packets carry: set sync commands, one reset at
+// network time 1950078 (2.0 s ahead of a counter of 0).
+const Bytes kNetworkReset = {0x11, 0x04, 0x00, 0x06, 0x01, 0x17, 0x06, 0x00, 0x1D, 0xC1, 0x7E};
 const Bytes kFastStartSync = {0x11, 0x00, 0x00, 0x00, 0xBE, 0x6F, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
 
 inline Bytes Concat(Bytes head, const Bytes& tail) {

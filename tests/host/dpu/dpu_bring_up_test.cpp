@@ -82,14 +82,6 @@ VexDataItem SmoothingItem(uint16_t source, uint16_t destination, uint32_t factor
     return Item(&request, VexType::kSmoothingFactor, sizeof(request));
 }
 
-std::vector<Bytes> BytesOf(const std::vector<RecordingLink::frame_t>& frames) {
-    std::vector<Bytes> bytes;
-    for (const auto& frame : frames) {
-        bytes.push_back(frame.bytes);
-    }
-    return bytes;
-}
-
 // The 0x0104 items published, as (serial number, outcome).
 std::vector<std::pair<uint32_t, uint8_t>> Admissions(const RecordingPublisher& publisher) {
     std::vector<std::pair<uint32_t, uint8_t>> admissions;
@@ -306,8 +298,7 @@ TEST_F(DpuBringUpTest, SecondMasterConnectionDuringAWaitStartsTheBringUpOverWith
     }
     // The first link was shut down and got only the first deconfiguration.
     EXPECT_TRUE(master_->IsShuttingDown());
-    EXPECT_EQ(BytesOf(master_->Frames()),
-              (std::vector<Bytes>{kRxPassthroughOff, kTxPassthroughOff, kStopSync}));
+    EXPECT_EQ(BytesOf(master_->Frames()), kDeconfiguration);
     // The second got exactly one whole bring-up: one fast start, one normal start.
     const auto frames = BytesOf(second.Frames());
     EXPECT_EQ(std::count(frames.begin(), frames.end(), kFastStartSync), 1);
@@ -393,8 +384,7 @@ TEST_F(DpuBringUpTest, ResetDuringAWaitStopsTheBringUpAndEveryTickRepeatsTheNetw
     master_->Clear();
     dpu_->RxVexTick(kMaster, TickItem(1000, 5000));
     dpu_->RxVexTick(kMaster, TickItem(1100, 6000));
-    const Bytes reset = {0x11, 0x04, 0x00, 0x06, 0x01, 0x17, 0x06, 0x00, 0x1D, 0xC1, 0x7E};
-    EXPECT_EQ(BytesOf(master_->Frames()), (std::vector<Bytes>{reset, reset}));
+    EXPECT_EQ(BytesOf(master_->Frames()), (std::vector<Bytes>{kNetworkReset, kNetworkReset}));
     // A master that connects after the reset is only stopped again.
     master_->Clear();
     {
@@ -431,13 +421,11 @@ TEST_F(DpuBringUpTest, MasterReconnectingDuringOrAfterAResetGetsTheResetsOnItsNe
         // The old link is shut down, the new one attached and stopped.
         EXPECT_TRUE(master_->IsShuttingDown());
         EXPECT_EQ(dpu_->GetMaster()->GetNodeLink().data(), &second);
-        EXPECT_EQ(BytesOf(second.Frames()),
-                  (std::vector<Bytes>{kRxPassthroughOff, kTxPassthroughOff, kStopSync}));
+        EXPECT_EQ(BytesOf(second.Frames()), kDeconfiguration);
         master_->Clear();
         second.Clear();
         dpu_->RxVexTick(kMaster, TickItem(1000, 5000));
-        const Bytes reset = {0x11, 0x04, 0x00, 0x06, 0x01, 0x17, 0x06, 0x00, 0x1D, 0xC1, 0x7E};
-        EXPECT_EQ(BytesOf(second.Frames()), std::vector<Bytes>{reset});
+        EXPECT_EQ(BytesOf(second.Frames()), std::vector<Bytes>{kNetworkReset});
         EXPECT_TRUE(master_->Frames().empty());
     }
 }

@@ -143,8 +143,12 @@ Contents Read(const VexPacket& packet) {
 
 class DpuReportTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        site_ = Install();
+    void SetUp() override { Start(options_t()); }
+
+    // Installs the site with these options and a new engine on it.
+    void Start(const options_t& options) {
+        dpu_.reset();
+        site_ = Install(options);
         dpu_.reset(new Dpu());
         StdoutCapture quiet;
         ASSERT_TRUE(dpu_->Init({}, site_.node_manager, site_.scheduler, site_.budget));
@@ -236,16 +240,9 @@ TEST_F(DpuReportTest, ReportYieldsDiagnosticsPerAnchorThenTheSolutionThenThePosi
 }
 
 TEST_F(DpuReportTest, WithOcclusionMitigationEachAnchorCarriesItsOcclusionWeight) {
-    dpu_.reset();
     options_t options;
     options.occlusion_mitigation = true;
-    site_ = Install(options);
-    dpu_.reset(new Dpu());
-    {
-        StdoutCapture quiet;
-        ASSERT_TRUE(dpu_->Init({}, site_.node_manager, site_.scheduler, site_.budget));
-    }
-    dpu_->AttachPublisher(publisher_);
+    ASSERT_NO_FATAL_FAILURE(Start(options));
     // One anchor's tag reception lost most of its power off the first path.
     auto entries = Entries(Coordinates(5400.0, 3000.0, 1800.0), 1.0);
     entries[1].first_path_power = -95.0;
@@ -393,18 +390,10 @@ TEST_F(DpuReportTest, AnchorQueuesKeepTwoReceptionsPerTagAndMoreOverTheUwbBackha
     // Three wired anchors and one over UWB, so that each count shows. Two
     // tags: a wired anchor keeps 2 x 2 = 4 receptions, the UWB one 4 + 3
     // wired anchors x 4 = 16; the oldest go.
-    dpu_.reset();
-    FlatSettingsInterface settings(Settings::GlobalSettings());
-    std::vector<AnchorSettings> anchors = settings.GetAnchorList();
-    for (size_t i = 1; i < anchors.size(); ++i) {
-        anchors[i].SetBackhaulType("wired");
-    }
-    settings.SetAnchorList(anchors);
-    site_.node_manager->Init(Settings::GlobalSettings(),
-                             static_cast<uint32_t>(site_.budget.GetLocationCycle() * 0.0010256));
-    dpu_.reset(new Dpu());
+    options_t options;
+    options.one_uwb_anchor = true;
+    ASSERT_NO_FATAL_FAILURE(Start(options));
     StdoutCapture quiet;
-    ASSERT_TRUE(dpu_->Init({}, site_.node_manager, site_.scheduler, site_.budget));
     for (uint8_t sequence = 1; sequence <= 20; ++sequence) {
         Ping(kTag, kTagId, Coordinates(5000.0, 4000.0, 1000.0), sequence, 1.0 + sequence * kSyncSeconds);
     }

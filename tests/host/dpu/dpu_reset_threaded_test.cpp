@@ -15,15 +15,13 @@
 #include "host/dpu/dpu.h"
 #include "protocol/vex/vex_data_types.h"
 #include "support/dpu_test_site.h"
+#include "support/master_frames.h"
 #include "support/stdout_capture.h"
 
 namespace {
 
 using namespace dpu_test_site;
-using Bytes = std::vector<uint8_t>;
-
-const Bytes kStopSync = {0x11, 0x06};
-const std::vector<Bytes> kDeconfiguration = {{0x11, 0x02, 0x00}, {0x11, 0x03, 0x00}, kStopSync};
+using namespace master_frames;
 
 Dpu::BringUpTimings ShortTimings() {
     Dpu::BringUpTimings timings;
@@ -108,11 +106,7 @@ TEST_F(DpuResetTest, ResetFromAnotherThreadEndsTheBringUpWaitInTheEnginesThread)
         StdoutCapture quiet;
         dpu_.InitializeNetwork(&master);
     }
-    std::vector<Bytes> frames;
-    for (const auto& frame : master.Frames()) {
-        frames.push_back(frame.bytes);
-    }
-    EXPECT_EQ(frames, kDeconfiguration);
+    EXPECT_EQ(BytesOf(master.Frames()), kDeconfiguration);
 }
 
 TEST_F(DpuResetTest, MasterReconnectingInTheEnginesThreadDuringAResetIsStoppedOnItsNewLink) {
@@ -140,10 +134,7 @@ TEST_F(DpuResetTest, MasterReconnectingInTheEnginesThreadDuringAResetIsStoppedOn
     EXPECT_EQ(dpu_.GetMaster()->GetNodeLink().data(), &renewed);
     // Whichever thread deconfigures the new link, it ends stopped; before
     // that it can only have taken the reset's own stop frames.
-    std::vector<Bytes> frames;
-    for (const auto& frame : renewed.Frames()) {
-        frames.push_back(frame.bytes);
-    }
+    const std::vector<Bytes> frames = BytesOf(renewed.Frames());
     ASSERT_GE(frames.size(), kDeconfiguration.size());
     const auto tail = frames.end() - static_cast<long>(kDeconfiguration.size());
     EXPECT_EQ(std::vector<Bytes>(tail, frames.end()), kDeconfiguration);
