@@ -68,6 +68,9 @@ struct site_t {
     // "default tag bounds" minz and maxz in metres; both equal fix the
     // height. Empty: default.cfg's.
     std::vector<double> tag_height_bounds;
+    // "vm min stop" in metres (a solve stops once a step moves less); 0
+    // leaves the default.
+    double vm_min_stop_m = 0.0;
 };
 
 // The configuration stream's group and port are fixed, so the servers of test
@@ -135,6 +138,18 @@ class SiteFiles {
         if (writer.Finish() != 0) {
             *error = writer.Output();
             return false;
+        }
+        // The writer leaves the solver's parameters out (they read back as
+        // their defaults): the site's own go into its host section.
+        if (site_.vm_min_stop_m > 0.0) {
+            QJsonObject config = QJsonDocument::fromJson(ReadFile(config_path_)).object();
+            QJsonObject host = config["host"].toObject();
+            host["vm min stop"] = site_.vm_min_stop_m;
+            config["host"] = host;
+            if (!WriteFile(QString::fromStdString(config_path_), QJsonDocument(config).toJson())) {
+                *error = "cannot write the server configuration";
+                return false;
+            }
         }
         config_text_ = ReadFile(config_path_);
         return !config_text_.isEmpty();
