@@ -1,11 +1,8 @@
 // vorav-server: the location server with its monitoring window, in one
 // process. main() runs the start-up steps in their order; the pieces live in
 // the host library (host/startup.h, host/termination_signals.h) and the user
-// interface library (gui/main_window.h).
-#include <dlfcn.h>
-
+// interface library (gui/gui_platform.h, gui/main_window.h).
 #include <QApplication>
-#include <QByteArray>
 #include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>
@@ -14,6 +11,7 @@
 #include <exception>
 #include <new>
 
+#include "gui/gui_platform.h"
 #include "gui/main_window.h"
 #include "host/host.h"
 #include "host/startup.h"
@@ -31,47 +29,6 @@ static const unsigned long host_threads_bound_ms_ = 10000;
 static void DeleteApplication() {
     delete appPtr;
     appPtr = nullptr;
-}
-
-// Whether the X server named by DISPLAY accepts a connection, tried through
-// the library Qt's xcb platform connects with. It is loaded at run time, so
-// the build needs none of its headers; where it cannot be loaded the xcb
-// platform cannot load either.
-static bool XServerReachable() {
-    void* library = dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL);
-    if (library == nullptr)
-        return false;
-    // xcb_connect() never returns null: a failed connection is an object in
-    // an error state, which xcb_disconnect() also accepts.
-    using Connect = void* (*)(const char* display_name, int* screen);
-    using HasError = int (*)(void* connection);
-    using Disconnect = void (*)(void* connection);
-    const auto connect = reinterpret_cast<Connect>(dlsym(library, "xcb_connect"));
-    const auto has_error = reinterpret_cast<HasError>(dlsym(library, "xcb_connection_has_error"));
-    const auto disconnect = reinterpret_cast<Disconnect>(dlsym(library, "xcb_disconnect"));
-    bool reachable = false;
-    if (connect != nullptr && has_error != nullptr && disconnect != nullptr) {
-        void* connection = connect(nullptr, nullptr);
-        reachable = has_error(connection) == 0;
-        disconnect(connection);
-    }
-    dlclose(library);
-    return reachable;
-}
-
-// Qt's xcb platform, the default one, ends the process from inside the
-// QApplication constructor when it cannot reach the X server; the GUI is
-// refused instead. A platform other than xcb named in QT_QPA_PLATFORM (such
-// as "offscreen") is left to Qt.
-static bool GuiPlatformAvailable() {
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform != nullptr && platform[0] != '\0') {
-        // Qt reads the platform's name up to the first ':' (its options follow).
-        const QByteArray name = QByteArray(platform).split(':').first();
-        if (name != "xcb")
-            return true;
-    }
-    return XServerReachable();
 }
 
 // Throws what building the main window throws.

@@ -321,8 +321,7 @@ TEST_F(DpuBringUpTest, EngineDeletedByAnEventDuringAWaitIsNotTouchedAgain) {
     }
     ASSERT_TRUE(deleted);
     // Only the deconfiguration went out before the engine was gone.
-    EXPECT_EQ(BytesOf(master_->Frames()),
-              (std::vector<Bytes>{kRxPassthroughOff, kTxPassthroughOff, kStopSync}));
+    EXPECT_EQ(BytesOf(master_->Frames()), kDeconfiguration);
 }
 
 TEST_F(DpuBringUpTest, ConnectionQueuedForALinkDeletedMeanwhileIsDropped) {
@@ -391,8 +390,7 @@ TEST_F(DpuBringUpTest, ResetDuringAWaitStopsTheBringUpAndEveryTickRepeatsTheNetw
         StdoutCapture quiet;
         dpu_->InitializeNetwork(master_.get());
     }
-    EXPECT_EQ(BytesOf(master_->Frames()),
-              (std::vector<Bytes>{kRxPassthroughOff, kTxPassthroughOff, kStopSync}));
+    EXPECT_EQ(BytesOf(master_->Frames()), kDeconfiguration);
 }
 
 TEST_F(DpuBringUpTest, MasterReconnectingDuringOrAfterAResetGetsTheResetsOnItsNewLink) {
